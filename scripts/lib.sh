@@ -1,0 +1,32 @@
+# Shared helpers of the project's scripts (sourced, not run).
+
+# Debian packages the build, the tests and the demo need.
+KELCALIB_PACKAGES=(
+  cmake make g++ googletest libbenchmark-dev
+  clang-14 libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  wine wine64 xvfb xdotool x11-apps x11-utils imagemagick
+  zip unzip python3
+)
+
+say() { printf '==> %s\n' "$*" >&2; }
+
+# Installs the packages that are missing; quiet when everything is there.
+ensure_packages() {
+  local missing=() p
+  for p in "${KELCALIB_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  say "installing ${#missing[@]} Debian packages: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Seconds since the script started, for progress lines.
+elapsed() { printf '%ds' "$SECONDS"; }

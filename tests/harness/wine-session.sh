@@ -1,0 +1,68 @@
+# A throwaway Wine session for tests: one Xvfb and one Wine prefix, both
+# removed again by wine_session_stop (registered as an EXIT trap by
+# wine_session_start). Sourced by the project's scripts.
+#
+# After wine_session_start: DISPLAY, WINEPREFIX, WINEARCH, WINEDEBUG and
+# WINEDLLOVERRIDES are exported, KELCALIB_XVFB_PID names the Xvfb process.
+
+KELCALIB_SCREEN_SIZE=${KELCALIB_SCREEN_SIZE:-1024x768}
+
+_wine_session_free_display() {
+  local n
+  for n in $(seq 91 140); do
+    if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then
+      echo "$n"
+      return 0
+    fi
+  done
+  return 1
+}
+
+wine_session_stop() {
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "${WINEPREFIX}" ] && [ -n "${KELCALIB_OWN_PREFIX:-}" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    if [ -z "${KELCALIB_KEEP_PREFIX:-}" ]; then
+      rm -rf "${WINEPREFIX}"
+    fi
+  fi
+  if [ -n "${KELCALIB_XVFB_PID:-}" ]; then
+    kill "${KELCALIB_XVFB_PID}" >/dev/null 2>&1 || true
+    wait "${KELCALIB_XVFB_PID}" 2>/dev/null || true
+    KELCALIB_XVFB_PID=
+  fi
+}
+
+# wine_session_start [prefix-dir]
+# Without an argument the prefix is a new temporary directory that is deleted
+# at the end; with one, that prefix is used (and booted if it is new).
+wine_session_start() {
+  local prefix=${1:-}
+  trap wine_session_stop EXIT
+  if [ -z "${DISPLAY:-}" ] || [ -n "${KELCALIB_OWN_XVFB:-}" ]; then
+    local n
+    n=$(_wine_session_free_display) || { echo "no free X display number" >&2; return 1; }
+    Xvfb ":$n" -screen 0 "${KELCALIB_SCREEN_SIZE}x24" -noreset -nolisten tcp >/dev/null 2>&1 &
+    KELCALIB_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      sleep 0.05
+    done
+    [ -e "/tmp/.X11-unix/X$n" ] || { echo "Xvfb did not start on :$n" >&2; return 1; }
+  fi
+  if [ -z "$prefix" ]; then
+    prefix=$(mktemp -d /tmp/kelcalib-wine.XXXXXX)
+  fi
+  export WINEPREFIX=$prefix
+  KELCALIB_OWN_PREFIX=1
+  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1
+    # Without a window manager, a managed full-screen window waits for one.
+    local reg="$WINEPREFIX/kelcalib-x11.reg"
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n' >"$reg"
+    wine regedit /S "$reg" >/dev/null 2>&1
+  fi
+}
