@@ -1,0 +1,19 @@
+# Cross-compiling for 32-bit Windows with MinGW-w64 (posix thread model).
+# Release builds only; the test suites run from the 64-bit preset.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(_triple i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${_triple}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${_triple}-g++-posix)
+set(CMAKE_RC_COMPILER ${_triple}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${_triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+find_program(KELCALIB_WINE wine)
+if(KELCALIB_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KELCALIB_WINE})
+endif()
