@@ -1,0 +1,6 @@
+// Entry point of kelcalib.exe. Arguments and the show command are ignored.
+#include "app/calibration_window.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    return RunCalibrationProgram(instance);
+}
