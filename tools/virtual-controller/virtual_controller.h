@@ -1,0 +1,246 @@
+// The virtual touch controller: a model of the controller's firmware side of
+// the feature-report command protocol, and of the HID facts a real controller
+// presents (vendor ID, feature report length, report IDs, input value
+// capabilities). Used by the native test build (through native_adapter) and
+// by the replacement hid.dll / setupapi.dll that present it to the program
+// under Wine. Never shipped with the program.
+//
+// Plain C++17, no platform headers. Everything lives in one VcSystem value
+// owned by the caller; the functions are free functions over it.
+//
+// The config format and the transfer log format are documented in README.md
+// beside this file.
+#ifndef KELCALIB_TOOLS_VIRTUAL_CONTROLLER_H
+#define KELCALIB_TOOLS_VIRTUAL_CONTROLLER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Environment variable naming the config file (read by the replacement DLLs).
+constexpr const char* kVcConfigEnvironmentVariable = "KELCALIB_VC_CONFIG";
+
+constexpr int kVcMaxControllers = 4;
+constexpr int kVcMaxValueCaps = 3;
+
+// One axis of the firmware's coefficients:
+// device = (factorX * rawX + factorY * rawY) / divisor + offset, in 64-bit.
+struct VcAxisCoefficients {
+    std::int32_t factorX;
+    std::int32_t factorY;
+    std::int32_t offset;
+    std::int32_t divisor;
+};
+
+// Index 0 is the X axis, 1 the Y axis.
+struct VcCoefficients {
+    VcAxisCoefficients axis[2];
+};
+
+VcCoefficients VcIdentityCoefficients();
+
+// Panel model: raw = 65535 * (a*u + b*v + c) for X and 65535 * (d*u + e*v + f)
+// for Y, where u = x / width and v = y / height are the screen position
+// normalised to 0..1; then uniform noise of +-noise raw units, clamped to
+// 0..65535.
+struct VcPanelModel {
+    std::string preset;  // "straight", "mirrored", ..., or "affine"
+    double a, b, c, d, e, f;
+    std::int32_t noise;  // raw units, 0 for none
+};
+
+// Fills `model` from a preset name; false for an unknown name.
+bool VcPanelPreset(const std::string& name, VcPanelModel* model);
+
+struct VcFaults {
+    bool silent;             // ignores commands, its report holds only zeros
+    std::int32_t rejectNext; // the next N acknowledged commands are rejected
+    bool garbage;            // replies are garbage bytes
+    bool noCr;               // replies lack their closing 0x0D
+    bool otherReply;         // replies carry another command's mnemonic
+    bool trailingBytes;      // replies are followed by further non-zero bytes
+    bool noPackets;          // while cued the report holds no touch packets
+    bool singlePacket;       // while cued the report holds one packet only
+    std::int32_t goneAfter;  // -1: never; else every transfer after N fails
+    std::uint32_t slowMs;    // every transfer takes this long
+};
+
+struct VcControllerConfig {
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+    std::uint16_t versionNumber;
+    std::uint16_t featureReportLength;    // including the report-ID byte
+    bool acceptsReportId[3];              // 0x55, 0x01, 0x00 in that order
+    std::int32_t valueCapCount;           // 0..3 input value capabilities
+    std::int32_t logicalMax[kVcMaxValueCaps];
+    VcPanelModel panel;
+    std::uint32_t seed;                   // noise and garbage generator seed
+    std::string storePath;                // persistent store file; empty: memory only
+    VcFaults faults;
+};
+
+VcControllerConfig VcDefaultControllerConfig();
+
+// A HID device that is not a controller of ours (for example Wine's own
+// virtual mouse and keyboard, vendor ID 0x845E).
+struct VcOtherDevice {
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+};
+
+// One entry of the enumeration order: a controller or another device.
+struct VcDeviceEntry {
+    bool isController;
+    int index;  // into VcConfig::controllers or VcConfig::others
+};
+
+struct VcConfig {
+    std::vector<VcControllerConfig> controllers;
+    std::vector<VcOtherDevice> others;
+    std::vector<VcDeviceEntry> devices;  // enumeration order, as in the file
+    std::string logPath;                 // transfer log file; empty: memory only
+};
+
+// Parses config text. On failure returns false and sets `error` to
+// "line N: ..." naming the bad line; `config` is then unspecified.
+bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error);
+
+// Reads and parses a config file; the error names the file on failure.
+bool VcLoadConfigFile(const std::string& path, VcConfig* config, std::string* error);
+
+// HID facts of enumeration entry `deviceIndex` (0 .. VcDeviceCount - 1).
+struct VcDeviceInfo {
+    bool isController;
+    int controllerIndex;  // -1 for other devices
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+    std::uint16_t versionNumber;
+    std::uint16_t featureReportLength;  // 0 for other devices
+    std::int32_t valueCapCount;
+    std::int32_t logicalMax[kVcMaxValueCaps];
+};
+
+// What a transfer did.
+enum class VcResult {
+    kOk,         // done
+    kRefused,    // the report ID is not one the controller accepts
+    kBadLength,  // the buffer length is not the feature report length
+    kGone,       // the device is gone
+};
+
+const char* VcResultName(VcResult result);
+
+enum class VcReportMode {
+    kEmpty,   // only zeros after the report ID
+    kReply,   // the reply to the last command
+    kPackets, // touch packets (after the target cue)
+};
+
+struct VcControllerState {
+    VcControllerConfig config;
+    VcCoefficients active;
+    VcCoefficients committed;
+    VcCoefficients staged;  // taken by CS, written by WC
+    bool stagedValid;
+    VcReportMode mode;
+    std::uint8_t reply[16];  // reply bytes after the report ID (0x01 first)
+    int replyLength;
+    std::int32_t rejectRemaining;
+    std::int64_t transfers;  // every SetFeature and GetFeature that reached it
+    bool gone;
+    std::uint64_t random;    // generator state
+    std::int64_t setCount;   // SetFeature calls, any outcome
+    std::int64_t getCount;   // GetFeature calls, any outcome
+    std::int64_t commits;    // completed CS+WC commits
+};
+
+enum class VcLogKind {
+    kSet,    // SetFeature
+    kGet,    // GetFeature
+    kEvent,  // what the firmware did with a command
+};
+
+struct VcLogEntry {
+    std::int64_t sequence;
+    int controller;
+    VcLogKind kind;
+    std::uint8_t reportId;
+    VcResult result;
+    std::uint32_t length;             // buffer length of the transfer
+    std::vector<std::uint8_t> bytes;  // the whole report, as sent or returned
+    std::string text;                 // events: e.g. "Cx accept 1 0 0 1"
+};
+
+// The current touch: a screen position and the screen size, in pixels.
+struct VcTouch {
+    std::int32_t x;
+    std::int32_t y;
+    std::int32_t screenWidth;
+    std::int32_t screenHeight;
+    bool touching;
+};
+
+struct VcSystem {
+    VcConfig config;
+    std::vector<VcControllerState> controllers;
+    std::vector<VcLogEntry> log;
+    std::int64_t nextSequence;
+};
+
+// Creates all devices of `config` afresh (committed coefficients loaded from
+// each controller's store file when it exists) and clears the log.
+void VcReset(VcSystem* system, const VcConfig& config);
+
+// Resets controller `controller` to a new config (keeps the log).
+void VcResetController(VcSystem* system, int controller, const VcControllerConfig& config);
+
+int VcDeviceCount(const VcSystem& system);
+bool VcGetDeviceInfo(const VcSystem& system, int deviceIndex, VcDeviceInfo* info);
+
+// A SetFeature of one whole report: report ID in byte 0, `length` bytes.
+VcResult VcSetFeature(VcSystem* system, int controller, const std::uint8_t* report,
+                      std::uint32_t length);
+
+// A GetFeature: the caller puts the requested report ID in byte 0; on kOk the
+// model fills all `length` bytes of `report`. Touch packets carry the panel
+// position of `touch`.
+VcResult VcGetFeature(VcSystem* system, int controller, std::uint8_t* report,
+                      std::uint32_t length, const VcTouch& touch);
+
+// How long every transfer of this controller should take (fault "slow").
+std::uint32_t VcTransferDelayMs(const VcSystem& system, int controller);
+
+// Marks the controller gone (every later transfer fails with kGone) or back.
+void VcSetGone(VcSystem* system, int controller, bool gone);
+
+// Raw panel position of a screen point, without noise.
+void VcPanelRaw(const VcPanelModel& panel, const VcTouch& touch, std::uint16_t* rawX,
+                std::uint16_t* rawY);
+
+// The firmware's mapping of a raw position through coefficients, 64-bit. A
+// divisor of 0 (never accepted) yields the offset.
+std::int64_t VcApplyAxis(const VcAxisCoefficients& axis, std::uint16_t rawX, std::uint16_t rawY);
+
+// Where a touch at a screen point lands with the controller's active
+// coefficients: device units, and the screen pixel that the device units
+// stand for (device * screen size / logical maximum of that axis, 0x7FFF when
+// the controller has no positive maximum for it).
+struct VcLanding {
+    std::uint16_t rawX;
+    std::uint16_t rawY;
+    std::int64_t deviceX;
+    std::int64_t deviceY;
+    double screenX;
+    double screenY;
+};
+bool VcWhereTouchLands(const VcSystem& system, int controller, const VcTouch& touch,
+                       VcLanding* landing);
+
+// One log entry as a line of the log file (no trailing newline).
+std::string VcFormatLogEntry(const VcLogEntry& entry);
+
+// Coefficient store file text and its parser.
+std::string VcFormatStore(const VcCoefficients& coefficients);
+bool VcParseStore(const std::string& text, VcCoefficients* coefficients);
+
+#endif  // KELCALIB_TOOLS_VIRTUAL_CONTROLLER_H

@@ -1,0 +1,279 @@
+// Replacement hid.dll: presents the virtual controller model to the program.
+//
+// The model (active coefficients, cue and reply state, fault counters) lives
+// in this DLL for the life of the process; the committed store and the
+// transfer log are the files named in the config. The contracts of the real
+// hid.dll are enforced strictly: HIDD_ATTRIBUTES.Size, feature buffer lengths
+// against the feature report length (in the model), closed handles, and
+// preparsed data that must be live to be used or freed.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include "tools/virtual-controller/win32/vc_win32_common.h"
+
+namespace {
+
+constexpr std::uint32_t kPreparsedMagic = 0x4B565050;  // "KVPP"
+
+struct PreparsedData {
+    std::uint32_t magic;
+    VcDeviceInfo info;
+};
+
+struct HidState {
+    bool loaded;
+    std::wstring configPath;
+    VcSystem system;
+    std::vector<PreparsedData*> livePreparsed;
+};
+
+HidState& State() {
+    static HidState state;
+    return state;
+}
+
+// (Re)reads the config named by the environment and starts every device
+// afresh. Without a readable config there are no devices.
+bool Reload() {
+    HidState& state = State();
+    state.loaded = true;
+    VcConfig config;
+    bool ok = false;
+    std::wstring path;
+    if (VcConfigPathFromEnvironment(&path)) {
+        std::string error;
+        ok = VcReadConfigFile(path, &config, &error);
+        if (!ok) VcReportConfigError("hid.dll", error);
+    }
+    state.configPath = ok ? path : std::wstring();
+    VcReset(&state.system, ok ? config : VcConfig());
+    return ok;
+}
+
+HidState& Loaded() {
+    HidState& state = State();
+    if (!state.loaded) Reload();
+    return state;
+}
+
+// The enumeration entry behind `handle`, or -1 with the last error set.
+int DeviceOf(HANDLE handle) {
+    HidState& state = Loaded();
+    return VcDeviceIndexOfHandle(handle, state.configPath, state.system.config);
+}
+
+PreparsedData* LivePreparsed(PHIDP_PREPARSED_DATA data) {
+    HidState& state = Loaded();
+    auto* preparsed = reinterpret_cast<PreparsedData*>(data);
+    if (std::find(state.livePreparsed.begin(), state.livePreparsed.end(), preparsed) ==
+        state.livePreparsed.end()) {
+        return nullptr;
+    }
+    return preparsed->magic == kPreparsedMagic ? preparsed : nullptr;
+}
+
+BOOLEAN Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+DWORD ErrorOf(VcResult result) {
+    switch (result) {
+        case VcResult::kOk: return ERROR_SUCCESS;
+        case VcResult::kRefused: return ERROR_GEN_FAILURE;  // the device stalls the request
+        case VcResult::kBadLength: return ERROR_INVALID_PARAMETER;
+        case VcResult::kGone: return ERROR_DEVICE_NOT_CONNECTED;
+    }
+    return ERROR_GEN_FAILURE;
+}
+
+// The controller behind a handle for a feature transfer, or -1 with the last
+// error set (other HID devices have no feature report of ours).
+int ControllerOf(HANDLE handle, PVOID buffer) {
+    const int device = DeviceOf(handle);
+    if (device < 0) return -1;
+    VcDeviceInfo info{};
+    if (!VcGetDeviceInfo(State().system, device, &info) || !info.isController) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return -1;
+    }
+    if (buffer == nullptr) {
+        SetLastError(ERROR_NOACCESS);
+        return -1;
+    }
+    return info.controllerIndex;
+}
+
+void DelayTransfer(int controller) {
+    const std::uint32_t delay = VcTransferDelayMs(State().system, controller);
+    if (delay > 0) Sleep(delay);
+}
+
+// The pointer stands for the finger: its position and the screen size at
+// the moment of the read.
+VcTouch CurrentTouch() {
+    VcTouch touch{};
+    POINT point{};
+    if (GetCursorPos(&point)) {
+        touch.x = point.x;
+        touch.y = point.y;
+    }
+    touch.screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    touch.screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    touch.touching = true;
+    return touch;
+}
+
+}  // namespace
+
+extern "C" {
+
+void NTAPI HidD_GetHidGuid(LPGUID hidGuid) {
+    if (hidGuid != nullptr) *hidGuid = kVcHidGuid;
+}
+
+BOOLEAN NTAPI HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
+    if (attributes == nullptr || attributes->Size != sizeof(HIDD_ATTRIBUTES)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    const int device = DeviceOf(handle);
+    if (device < 0) return FALSE;
+    VcDeviceInfo info{};
+    if (!VcGetDeviceInfo(State().system, device, &info)) return Fail(ERROR_INVALID_FUNCTION);
+    attributes->VendorID = info.vendorId;
+    attributes->ProductID = info.productId;
+    attributes->VersionNumber = info.versionNumber;
+    return TRUE;
+}
+
+BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* preparsedData) {
+    if (preparsedData == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    const int device = DeviceOf(handle);
+    if (device < 0) return FALSE;
+    auto* preparsed = new (std::nothrow) PreparsedData();
+    if (preparsed == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    preparsed->magic = kPreparsedMagic;
+    if (!VcGetDeviceInfo(State().system, device, &preparsed->info)) {
+        delete preparsed;
+        return Fail(ERROR_INVALID_FUNCTION);
+    }
+    State().livePreparsed.push_back(preparsed);
+    *preparsedData = reinterpret_cast<PHIDP_PREPARSED_DATA>(preparsed);
+    return TRUE;
+}
+
+BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsedData) {
+    PreparsedData* preparsed = LivePreparsed(preparsedData);
+    if (preparsed == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    std::vector<PreparsedData*>& live = State().livePreparsed;
+    live.erase(std::find(live.begin(), live.end(), preparsed));
+    preparsed->magic = 0;
+    delete preparsed;
+    return TRUE;
+}
+
+NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsedData, PHIDP_CAPS capabilities) {
+    const PreparsedData* preparsed = LivePreparsed(preparsedData);
+    if (preparsed == nullptr) return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    if (capabilities == nullptr) return HIDP_STATUS_NULL;
+    std::memset(capabilities, 0, sizeof(*capabilities));
+    const VcDeviceInfo& info = preparsed->info;
+    capabilities->UsagePage = info.isController ? 0x0D : 0x01;  // digitizer / generic desktop
+    capabilities->Usage = info.isController ? 0x04 : 0x02;      // touch screen / mouse
+    capabilities->InputReportByteLength =
+        static_cast<USHORT>(1 + 2 * std::max<std::int32_t>(info.valueCapCount, 0));
+    capabilities->FeatureReportByteLength = info.featureReportLength;
+    capabilities->NumberLinkCollectionNodes = 1;
+    capabilities->NumberInputValueCaps = static_cast<USHORT>(info.valueCapCount);
+    capabilities->NumberInputDataIndices = static_cast<USHORT>(info.valueCapCount);
+    return HIDP_STATUS_SUCCESS;
+}
+
+NTSTATUS NTAPI HidP_GetValueCaps(HIDP_REPORT_TYPE reportType, PHIDP_VALUE_CAPS valueCaps,
+                                 PUSHORT valueCapsLength, PHIDP_PREPARSED_DATA preparsedData) {
+    const PreparsedData* preparsed = LivePreparsed(preparsedData);
+    if (preparsed == nullptr) return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    if (valueCapsLength == nullptr) return HIDP_STATUS_NULL;
+    if (reportType != HidP_Input && reportType != HidP_Output && reportType != HidP_Feature) {
+        return HIDP_STATUS_INVALID_REPORT_TYPE;
+    }
+    const int available = reportType == HidP_Input ? preparsed->info.valueCapCount : 0;
+    const int room = valueCaps == nullptr ? 0 : *valueCapsLength;
+    const int filled = std::min(available, room);
+    for (int i = 0; i < filled; ++i) {
+        HIDP_VALUE_CAPS& cap = valueCaps[i];
+        std::memset(&cap, 0, sizeof(cap));
+        cap.UsagePage = 0x01;  // generic desktop: X, Y, Z
+        cap.ReportID = 0;
+        cap.IsAbsolute = TRUE;
+        cap.BitSize = 16;
+        cap.ReportCount = 1;
+        cap.LogicalMin = 0;
+        cap.LogicalMax = preparsed->info.logicalMax[i];
+        cap.NotRange.Usage = static_cast<USAGE>(0x30 + i);
+        cap.NotRange.DataIndex = static_cast<USHORT>(i);
+    }
+    *valueCapsLength = static_cast<USHORT>(filled);
+    return filled < available ? HIDP_STATUS_BUFFER_TOO_SMALL : HIDP_STATUS_SUCCESS;
+}
+
+BOOLEAN NTAPI HidD_SetFeature(HANDLE handle, PVOID buffer, ULONG bufferLength) {
+    const int controller = ControllerOf(handle, buffer);
+    if (controller < 0) return FALSE;
+    DelayTransfer(controller);
+    const VcResult result = VcSetFeature(&State().system, controller,
+                                         static_cast<const std::uint8_t*>(buffer), bufferLength);
+    return result == VcResult::kOk ? TRUE : Fail(ErrorOf(result));
+}
+
+BOOLEAN NTAPI HidD_GetFeature(HANDLE handle, PVOID buffer, ULONG bufferLength) {
+    const int controller = ControllerOf(handle, buffer);
+    if (controller < 0) return FALSE;
+    DelayTransfer(controller);
+    const VcResult result = VcGetFeature(&State().system, controller,
+                                         static_cast<std::uint8_t*>(buffer), bufferLength,
+                                         CurrentTouch());
+    return result == VcResult::kOk ? TRUE : Fail(ErrorOf(result));
+}
+
+// Test support ---------------------------------------------------------------
+
+// Re-reads the config named by KELCALIB_VC_CONFIG and starts every device
+// afresh (the log file is appended to, not cleared). TRUE when it was read.
+BOOL WINAPI KelVcReload() {
+    return Reload() ? TRUE : FALSE;
+}
+
+// How many preparsed data blocks are handed out and not yet freed.
+LONG WINAPI KelVcLivePreparsedData() {
+    return static_cast<LONG>(Loaded().livePreparsed.size());
+}
+
+// The active coefficients of controller `controller`: for X then Y, factor
+// of raw x, factor of raw y, offset, divisor. FALSE for no such controller.
+BOOL WINAPI KelVcActiveCoefficients(int controller, INT32 values[8]) {
+    const VcSystem& system = Loaded().system;
+    if (values == nullptr || controller < 0 ||
+        controller >= static_cast<int>(system.controllers.size())) {
+        return FALSE;
+    }
+    const VcCoefficients& active = system.controllers[static_cast<std::size_t>(controller)].active;
+    for (int axis = 0; axis < 2; ++axis) {
+        values[axis * 4 + 0] = active.axis[axis].factorX;
+        values[axis * 4 + 1] = active.axis[axis].factorY;
+        values[axis * 4 + 2] = active.axis[axis].offset;
+        values[axis * 4 + 3] = active.axis[axis].divisor;
+    }
+    return TRUE;
+}
+
+}  // extern "C"
