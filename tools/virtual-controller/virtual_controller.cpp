@@ -419,6 +419,7 @@ VcControllerConfig VcDefaultControllerConfig() {
     config.panel.noise = 0;
     config.seed = 1;
     config.faults = VcFaults{false, 0, false, false, false, false, false, false, -1, 0};
+    config.hasCannedReport = false;
     return config;
 }
 
@@ -480,7 +481,8 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
         // Everything else configures the controller of the last 'controller' line.
         static const char* const kControllerKeys[] = {"vendor-id", "product-id", "version",
                                                       "report-length", "report-ids", "value-caps",
-                                                      "panel", "noise", "seed", "store", "fault"};
+                                                      "panel", "noise", "seed", "store", "fault",
+                                                      "report-bytes"};
         bool known = false;
         for (const char* name : kControllerKeys) known = known || key == name;
         if (!known) return fail("unknown key '" + key + "'");
@@ -554,6 +556,18 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
                 return fail(usage + "needs one number 0..4294967295");
             }
             current->seed = static_cast<std::uint32_t>(value);
+        } else if (key == "report-bytes") {
+            std::vector<std::uint8_t> bytes;
+            for (std::size_t i = 1; i < words.size(); ++i) {
+                std::string token = words[i];
+                if (token.rfind("0x", 0) != 0 && token.rfind("0X", 0) != 0) token = "0x" + token;
+                if (!ParseRanged(token, 0, 0xFF, &value)) {
+                    return fail(usage + "takes hexadecimal bytes, not '" + words[i] + "'");
+                }
+                bytes.push_back(static_cast<std::uint8_t>(value));
+            }
+            current->hasCannedReport = true;
+            current->cannedReport = bytes;
         } else if (key == "store") {
             if (argc < 1) return fail("'store' needs a path");
             const std::size_t at = line.find("store") + 5;
@@ -624,7 +638,8 @@ void VcResetController(VcSystem* system, int controller, const VcControllerConfi
     state.active = state.committed;
     state.staged = state.committed;
     state.stagedValid = false;
-    state.mode = VcReportMode::kEmpty;
+    state.mode = config.hasCannedReport ? VcReportMode::kCanned : VcReportMode::kEmpty;
+    state.canned = config.cannedReport;
     std::memset(state.reply, 0, sizeof state.reply);
     state.replyLength = 0;
     state.rejectRemaining = config.faults.rejectNext;
@@ -717,6 +732,9 @@ VcResult VcGetFeature(VcSystem* system, int controller, std::uint8_t* report,
                 std::memcpy(payload, state->reply + skip, count);
             } else if (state->mode == VcReportMode::kPackets) {
                 WritePackets(state, payload, size, touch);
+            } else if (state->mode == VcReportMode::kCanned) {
+                const std::size_t count = std::min<std::size_t>(size, state->canned.size());
+                if (count > 0) std::memcpy(payload, state->canned.data(), count);
             }
         }
     }
@@ -734,6 +752,13 @@ void VcSetGone(VcSystem* system, int controller, bool gone) {
     VcControllerState& state = system->controllers[static_cast<std::size_t>(controller)];
     state.gone = gone;
     if (!gone) state.config.faults.goneAfter = -1;
+}
+
+void VcSetCannedReport(VcSystem* system, int controller, const std::vector<std::uint8_t>& bytes) {
+    if (!ValidController(*system, controller)) return;
+    VcControllerState& state = system->controllers[static_cast<std::size_t>(controller)];
+    state.canned = bytes;
+    state.mode = VcReportMode::kCanned;
 }
 
 void VcPanelRaw(const VcPanelModel& panel, const VcTouch& touch, std::uint16_t* rawX,

@@ -77,6 +77,10 @@ struct VcControllerConfig {
     std::uint32_t seed;                   // noise and garbage generator seed
     std::string storePath;                // persistent store file; empty: memory only
     VcFaults faults;
+    // Canned report: when set, the report holds these bytes after the report
+    // ID (under every ID) from the start until the first command.
+    bool hasCannedReport;
+    std::vector<std::uint8_t> cannedReport;
 };
 
 VcControllerConfig VcDefaultControllerConfig();
@@ -134,6 +138,7 @@ enum class VcReportMode {
     kEmpty,   // only zeros after the report ID
     kReply,   // the reply to the last command
     kPackets, // touch packets (after the target cue)
+    kCanned,  // canned bytes (config `report-bytes` or VcSetCannedReport)
 };
 
 struct VcControllerState {
@@ -152,6 +157,7 @@ struct VcControllerState {
     std::int64_t setCount;   // SetFeature calls, any outcome
     std::int64_t getCount;   // GetFeature calls, any outcome
     std::int64_t commits;    // completed CS+WC commits
+    std::vector<std::uint8_t> canned;  // report bytes after the ID in kCanned mode
 };
 
 enum class VcLogKind {
@@ -212,6 +218,10 @@ std::uint32_t VcTransferDelayMs(const VcSystem& system, int controller);
 
 // Marks the controller gone (every later transfer fails with kGone) or back.
 void VcSetGone(VcSystem* system, int controller, bool gone);
+
+// Makes the report hold `bytes` after the report ID (under every ID) until
+// the next command: lets tests present exact report contents.
+void VcSetCannedReport(VcSystem* system, int controller, const std::vector<std::uint8_t>& bytes);
 
 // Raw panel position of a screen point, without noise.
 void VcPanelRaw(const VcPanelModel& panel, const VcTouch& touch, std::uint16_t* rawX,

@@ -34,6 +34,8 @@ struct HidState {
     std::wstring configPath;
     VcSystem system;
     std::vector<PreparsedData*> livePreparsed;
+    long invalidFrees;   // HidD_FreePreparsedData of data not handed out
+    int injectedFailure; // test knob, see KelVcInjectFailure
 };
 
 HidState& State() {
@@ -55,6 +57,8 @@ bool Reload() {
         if (!ok) VcReportConfigError("hid.dll", error);
     }
     state.configPath = ok ? path : std::wstring();
+    state.invalidFrees = 0;
+    state.injectedFailure = 0;
     VcReset(&state.system, ok ? config : VcConfig());
     return ok;
 }
@@ -159,6 +163,7 @@ BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* prepars
     if (preparsedData == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     const int device = DeviceOf(handle);
     if (device < 0) return FALSE;
+    if (State().injectedFailure == 1) return Fail(ERROR_GEN_FAILURE);
     auto* preparsed = new (std::nothrow) PreparsedData();
     if (preparsed == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     preparsed->magic = kPreparsedMagic;
@@ -173,7 +178,10 @@ BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* prepars
 
 BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsedData) {
     PreparsedData* preparsed = LivePreparsed(preparsedData);
-    if (preparsed == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (preparsed == nullptr) {
+        ++State().invalidFrees;
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
     std::vector<PreparsedData*>& live = State().livePreparsed;
     live.erase(std::find(live.begin(), live.end(), preparsed));
     preparsed->magic = 0;
@@ -185,6 +193,7 @@ NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsedData, PHIDP_CAPS capab
     const PreparsedData* preparsed = LivePreparsed(preparsedData);
     if (preparsed == nullptr) return HIDP_STATUS_INVALID_PREPARSED_DATA;
     if (capabilities == nullptr) return HIDP_STATUS_NULL;
+    if (State().injectedFailure == 2) return HIDP_STATUS_INTERNAL_ERROR;
     std::memset(capabilities, 0, sizeof(*capabilities));
     const VcDeviceInfo& info = preparsed->info;
     capabilities->UsagePage = info.isController ? 0x0D : 0x01;  // digitizer / generic desktop
@@ -205,6 +214,10 @@ NTSTATUS NTAPI HidP_GetValueCaps(HIDP_REPORT_TYPE reportType, PHIDP_VALUE_CAPS v
     if (valueCapsLength == nullptr) return HIDP_STATUS_NULL;
     if (reportType != HidP_Input && reportType != HidP_Output && reportType != HidP_Feature) {
         return HIDP_STATUS_INVALID_REPORT_TYPE;
+    }
+    if (State().injectedFailure == 3) {
+        *valueCapsLength = 0;
+        return HIDP_STATUS_INTERNAL_ERROR;
     }
     const int available = reportType == HidP_Input ? preparsed->info.valueCapCount : 0;
     const int room = valueCaps == nullptr ? 0 : *valueCapsLength;
@@ -256,6 +269,18 @@ BOOL WINAPI KelVcReload() {
 // How many preparsed data blocks are handed out and not yet freed.
 LONG WINAPI KelVcLivePreparsedData() {
     return static_cast<LONG>(Loaded().livePreparsed.size());
+}
+
+// How many HidD_FreePreparsedData calls got data that was not handed out
+// (or was freed already) since the last reload.
+LONG WINAPI KelVcInvalidFrees() {
+    return Loaded().invalidFrees;
+}
+
+// Makes a HID call fail from now until the next reload: 0 none,
+// 1 HidD_GetPreparsedData, 2 HidP_GetCaps, 3 HidP_GetValueCaps.
+void WINAPI KelVcInjectFailure(int which) {
+    Loaded().injectedFailure = which;
 }
 
 // The active coefficients of controller `controller`: for X then Y, factor
