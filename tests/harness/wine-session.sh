@@ -66,3 +66,35 @@ wine_session_start() {
     wine regedit /S "$reg" >/dev/null 2>&1
   fi
 }
+
+# install_virtual_controller <dir with hid.dll and setupapi.dll> <exe name>...
+# Copies the virtual controller's replacement DLLs into the prefix's
+# C:\windows\system32 (the program loads them from the system directory only)
+# and makes exactly the named programs prefer them, through the per-program
+# HKCU\Software\Wine\AppDefaults\<exe>\DllOverrides values hid and setupapi =
+# "native,builtin". Every other process, Wine's services included, keeps
+# Wine's own DLLs: never put hid or setupapi in a global WINEDLLOVERRIDES.
+install_virtual_controller() {
+  local dir=${1:-}
+  shift || true
+  if [ -z "${WINEPREFIX:-}" ] || [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
+    echo "install_virtual_controller: no booted Wine prefix (call wine_session_start first)" >&2
+    return 1
+  fi
+  if [ ! -f "$dir/hid.dll" ] || [ ! -f "$dir/setupapi.dll" ]; then
+    echo "install_virtual_controller: no hid.dll and setupapi.dll in '$dir'" >&2
+    return 1
+  fi
+  if [ $# -eq 0 ]; then
+    echo "install_virtual_controller: name at least one program (e.g. kelcalib.exe)" >&2
+    return 1
+  fi
+  cp "$dir/hid.dll" "$dir/setupapi.dll" "$WINEPREFIX/drive_c/windows/system32/"
+  local reg="$WINEPREFIX/kelcalib-virtual-controller.reg" exe
+  printf 'REGEDIT4\n' >"$reg"
+  for exe in "$@"; do
+    printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\DllOverrides]\n' "$exe" >>"$reg"
+    printf '"hid"="native,builtin"\n"setupapi"="native,builtin"\n' >>"$reg"
+  done
+  wine regedit /S "$reg" >/dev/null 2>&1
+}

@@ -77,7 +77,28 @@ TEST_F(PlantedHidDll, TheFullPathFallbackAlsoTakesTheSystemCopy) {
 
 TEST_F(PlantedHidDll, APlainLoadWouldHaveTakenThePlantedCopy) {
     // The control: the planted copy is real and does reveal itself, so the
-    // tests above would have seen it. Last, because it stays loaded.
+    // tests above would have seen it. It runs in a child process of its own,
+    // since a hid.dll already loaded would answer the plain load.
+    wchar_t child[4];
+    if (GetEnvironmentVariableW(L"KELCALIB_PLANTED_CHILD", child, 4) == 0) {
+        std::wstring command = L"\"" + ModulePath(nullptr) +
+                               L"\" --gtest_filter=PlantedHidDll.APlainLoadWouldHaveTakenThePlantedCopy";
+        SetEnvironmentVariableW(L"KELCALIB_PLANTED_CHILD", L"1");
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0,
+                                            nullptr, nullptr, &startup, &process);
+        SetEnvironmentVariableW(L"KELCALIB_PLANTED_CHILD", nullptr);
+        ASSERT_TRUE(started);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD exitCode = 1;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        EXPECT_EQ(exitCode, 0u) << "the plain load in the child did not take the planted copy";
+        return;
+    }
     const HMODULE hid = LoadLibraryW(L"hid.dll");
     ASSERT_NE(hid, nullptr);
     EXPECT_TRUE(PlantedCopyAnnouncedItself());
