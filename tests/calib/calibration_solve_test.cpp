@@ -127,6 +127,9 @@ TEST(CalibrationSolve, SmallValuesAndNoPoints) {
     EXPECT_EQ(Stored(), (Coefficients{-4, 0, 14, 0, 4, 2, 4, 1}));
     EXPECT_EQ(SolveCalibration(0, ex, ey, rx, ry), 1);
     EXPECT_EQ(Stored(), (Coefficients{-4, 0, 14, 0, 4, 2, 4, 0})) << "only valid changes";
+    gSession.coefficients.valid = true;
+    EXPECT_EQ(SolveCalibration(-1, ex, ey, rx, ry), 1) << "a negative count is no points";
+    EXPECT_EQ(Stored(), (Coefficients{-4, 0, 14, 0, 4, 2, 4, 0}));
 }
 
 // The fit check as the 32-bit wrapping arithmetic would do it, for contrast.

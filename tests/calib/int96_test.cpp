@@ -130,9 +130,11 @@ TEST(Int96, ShiftRightRoundsDownInTwosComplement) {
     x = kMaxMagnitude;
     Int96ShiftRight(x, 96);
     EXPECT_TRUE(Same(x, Words(0, 0)));
-    x = FromInt(-2);
-    Int96ShiftRight(x, 0);
-    EXPECT_TRUE(Same(x, Words(1, 0xFFFFFFFEu, 0xFFFFFFFFu, 0xFFFFFFFFu)));
+    for (std::int32_t n : {0, -1, -2147483647 - 1}) {  // a negative count converts only
+        x = FromInt(-2);
+        Int96ShiftRight(x, n);
+        EXPECT_TRUE(Same(x, Words(1, 0xFFFFFFFEu, 0xFFFFFFFFu, 0xFFFFFFFFu))) << n;
+    }
     x = FromInt(7);
     EXPECT_EQ(Int96ToTwosComplement(x), 0u);
     EXPECT_TRUE(Same(x, FromInt(7)));
