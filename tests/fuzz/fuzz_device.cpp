@@ -32,15 +32,6 @@ void CheckLength(const void* buffer, std::uint32_t length) {
 
 }  // namespace
 
-std::uint8_t TakeByte(FuzzInput* in) {
-    return in->pos < in->size ? in->data[in->pos++] : 0;
-}
-
-std::uint16_t TakeU16(FuzzInput* in) {
-    const std::uint16_t low = TakeByte(in);
-    return static_cast<std::uint16_t>(low | (TakeByte(in) << 8));
-}
-
 void ResetFuzzDevice(std::uint8_t acceptMask, std::uint16_t reportLength) {
     gFuzzDevice = FuzzDevice{};
     gFuzzDevice.acceptMask = acceptMask;

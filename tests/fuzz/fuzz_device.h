@@ -10,15 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-struct FuzzInput {
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t pos;
-};
-
-// Takes the next byte (0 once the input is used up).
-std::uint8_t TakeByte(FuzzInput* in);
-std::uint16_t TakeU16(FuzzInput* in);
+#include "tests/fuzz/fuzz_input.h"
 
 struct FuzzDevice {
     std::uint8_t acceptMask;     // bit 0: 0x55, bit 1: 0x01, bit 2: 0x00 accepted
