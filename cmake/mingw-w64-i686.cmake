@@ -1,11 +1,16 @@
-# Cross-compiling for 32-bit Windows with MinGW-w64 (posix thread model).
+# Cross-compiling for 32-bit Windows with MinGW-w64.
 # Release builds only; the test suites run from the 64-bit preset.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
 set(_triple i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${_triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${_triple}-g++-posix)
+# Thread model of the compilers: posix for the tests (GoogleTest needs
+# std::mutex), win32 for release builds (no winpthreads in the exe).
+if(NOT KELCALIB_MINGW_THREADS)
+  set(KELCALIB_MINGW_THREADS posix)
+endif()
+set(CMAKE_C_COMPILER ${_triple}-gcc-${KELCALIB_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${_triple}-g++-${KELCALIB_MINGW_THREADS})
 set(CMAKE_RC_COMPILER ${_triple}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${_triple})

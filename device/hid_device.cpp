@@ -11,7 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
+#include <cstdlib>
 
 #include "app/session_state.h"
 
@@ -34,13 +34,13 @@ public:
             data_ = local_;
             size_ = sizeof local_;
         } else {
-            heap_ = new (std::nothrow) std::uint8_t[reportLength];
+            heap_ = static_cast<std::uint8_t*>(std::calloc(reportLength, 1));
             data_ = heap_;
             size_ = heap_ != nullptr ? reportLength : 0;
         }
         Clear();
     }
-    ~TransferBuffer() { delete[] heap_; }
+    ~TransferBuffer() { std::free(heap_); }
     TransferBuffer(const TransferBuffer&) = delete;
     TransferBuffer& operator=(const TransferBuffer&) = delete;
 

@@ -4,7 +4,7 @@
 KELCALIB_PACKAGES=(
   cmake make g++ googletest libbenchmark-dev
   clang-14 libclang-rt-14-dev
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 xvfb xdotool x11-apps x11-utils imagemagick
   zip unzip python3
 )
