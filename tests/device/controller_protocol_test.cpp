@@ -51,7 +51,7 @@ TEST(Handshake, AcceptAfterRejectsEndsAtTheAcceptingSend) {
 TEST(Handshake, RepliesThatMustNotMatchKeepPolling) {
     // A reply without its 0x0D, another command's reply (here "Cy0" and the
     // reject "Cy1" while X is sent) and garbage are neither accept nor reject.
-    for (const char* fault : {"no-cr", "other-reply", "garbage"}) {
+    for (const char* fault : {"no-cr", "half-reply", "other-reply", "garbage"}) {
         for (const char* extra : {"", "fault reject 100\n"}) {
             SCOPED_TRACE(std::string(fault) + " " + extra);
             OpenVirtualController(std::string("controller\nfault ") + fault + "\n" + extra);

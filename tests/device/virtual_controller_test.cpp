@@ -228,6 +228,51 @@ TEST(VcFirmware, WcNeedsCsAndRsDropsIt) {
     EXPECT_EQ(system.controllers[0].commits, 1);
 }
 
+std::vector<std::string> Events(const VcSystem& system) {
+    std::vector<std::string> events;
+    for (const VcLogEntry& entry : system.log) {
+        if (entry.kind == VcLogKind::kEvent) events.push_back(entry.text);
+    }
+    return events;
+}
+
+TEST(VcFirmware, LateFaultsWaitForTheirPointOfTheSession) {
+    const std::vector<std::uint8_t> cue = {0x01, 'Q', 0x87, 0x0D};
+    const std::vector<std::uint8_t> cs = {0x01, 'C', 'S', 0x0D};
+    VcSystem system;
+    VcReset(&system, Parse("controller\nfault reject 2 after-cues 2\nfault gone-after 3 after-accepts 3\n"));
+    Transfer(&system, cs);
+    Transfer(&system, cue);
+    Transfer(&system, cs);
+    Transfer(&system, cue);  // the reject count starts here
+    Transfer(&system, cs);
+    Transfer(&system, cs);
+    Transfer(&system, cs);  // third accept: three more transfers, then gone
+    EXPECT_EQ(Events(system), (std::vector<std::string>{"CS accept", "Q cue", "CS accept", "Q cue",
+                                                         "CS reject (fault)", "CS reject (fault)",
+                                                         "CS accept"}));
+    std::vector<std::uint8_t> report(101, 0);
+    report[0] = 0x55;
+    const VcTouch touch{0, 0, 1, 1, true};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(VcGetFeature(&system, 0, report.data(), 101, touch), VcResult::kOk) << i;
+    }
+    EXPECT_EQ(VcGetFeature(&system, 0, report.data(), 101, touch), VcResult::kGone);
+
+    // A silent controller ignores cues, so a later cue count is never reached.
+    VcReset(&system, Parse("controller\nfault silent after-cues 1\nfault garbage after-cues 2\n"));
+    Transfer(&system, cue);
+    Transfer(&system, cue);
+    Transfer(&system, cs);
+    EXPECT_EQ(Events(system), (std::vector<std::string>{"Q cue", "ignored (silent)", "ignored (silent)"}));
+    EXPECT_FALSE(system.controllers[0].config.faults.garbage);
+
+    EXPECT_EQ(ParseError("controller\nfault silent after-cues x\n"),
+              "line 2: 'after-cues' takes a count, not 'x'");
+    EXPECT_NE(ParseError("controller\nfault silent 3 after-accepts 1\n").find("unknown fault"),
+              std::string::npos);
+}
+
 TEST(VcEnumeration, DevicesInConfigOrderWithTheirHidFacts) {
     VcSystem system;
     VcReset(&system, Parse("controller\nvalue-caps 1 4095\nother-device 0x845E 2\ncontroller\nvalue-caps 0\n"));

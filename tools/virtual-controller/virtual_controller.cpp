@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
 #include <sstream>
 
@@ -216,8 +217,10 @@ void SetReply(VcControllerState* state, char first, char second, bool accept) {
         r[n++] = kSoh;
         r[n++] = static_cast<std::uint8_t>(first);
         r[n++] = static_cast<std::uint8_t>(second);
-        r[n++] = accept ? '0' : '1';
-        if (!faults.noCr) r[n++] = kCr;
+        if (!faults.halfReply) {
+            r[n++] = accept ? '0' : '1';
+            if (!faults.noCr) r[n++] = kCr;
+        }
     }
     if (faults.trailingBytes) {
         r[n++] = 'E';
@@ -226,6 +229,35 @@ void SetReply(VcControllerState* state, char first, char second, bool accept) {
     }
     state->replyLength = n;
     state->mode = VcReportMode::kReply;
+}
+
+// Adds the held-back faults whose point of the session has come.
+void ActivateLateFaults(VcControllerState* state) {
+    std::vector<VcLateFault>& pending = state->config.lateFaults;
+    VcFaults& active = state->config.faults;
+    for (std::size_t i = 0; i < pending.size();) {
+        const VcLateFault& late = pending[i];
+        if ((late.afterAccepts ? state->accepts : state->cues) < late.count) {
+            ++i;
+            continue;
+        }
+        const VcFaults& f = late.fault;
+        active.silent = active.silent || f.silent;
+        active.garbage = active.garbage || f.garbage;
+        active.noCr = active.noCr || f.noCr;
+        active.halfReply = active.halfReply || f.halfReply;
+        active.otherReply = active.otherReply || f.otherReply;
+        active.trailingBytes = active.trailingBytes || f.trailingBytes;
+        active.noPackets = active.noPackets || f.noPackets;
+        active.singlePacket = active.singlePacket || f.singlePacket;
+        if (f.rejectNext > 0) state->rejectRemaining = f.rejectNext;
+        if (f.goneAfter >= 0) {
+            active.goneAfter = static_cast<std::int32_t>(
+                std::min<std::int64_t>(state->transfers + f.goneAfter, 2147483647LL));
+        }
+        if (f.slowMs > 0) active.slowMs = f.slowMs;
+        pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+    }
 }
 
 bool TakeForcedReject(VcControllerState* state) {
@@ -258,6 +290,8 @@ void RunCommand(VcSystem* system, int controller, const std::uint8_t* payload, s
     if (first == 'Q' && payload[2] == 0x87 && frameEndsAt(3)) {
         state->mode = VcReportMode::kPackets;
         LogEvent(system, controller, "Q cue");
+        ++state->cues;
+        ActivateLateFaults(state);
         return;
     }
     if (first == 'R' && second == 's' && frameEndsAt(3)) {
@@ -285,6 +319,8 @@ void RunCommand(VcSystem* system, int controller, const std::uint8_t* payload, s
             state->active.axis[second == 'x' ? 0 : 1] = axis;
             SetReply(state, first, second, true);
             LogEvent(system, controller, name + " accept " + CoefficientText(axis));
+            ++state->accepts;
+            ActivateLateFaults(state);
         }
         return;
     }
@@ -297,6 +333,8 @@ void RunCommand(VcSystem* system, int controller, const std::uint8_t* payload, s
             state->stagedValid = true;
             SetReply(state, first, second, true);
             LogEvent(system, controller, "CS accept");
+            ++state->accepts;
+            ActivateLateFaults(state);
         }
         return;
     }
@@ -318,6 +356,8 @@ void RunCommand(VcSystem* system, int controller, const std::uint8_t* payload, s
             LogEvent(system, controller, "WC accept committed " +
                                              CoefficientText(state->committed.axis[0]) + " / " +
                                              CoefficientText(state->committed.axis[1]));
+            ++state->accepts;
+            ActivateLateFaults(state);
         }
         return;
     }
@@ -418,7 +458,7 @@ VcControllerConfig VcDefaultControllerConfig() {
     VcPanelPreset("straight", &config.panel);
     config.panel.noise = 0;
     config.seed = 1;
-    config.faults = VcFaults{false, 0, false, false, false, false, false, false, -1, 0};
+    config.faults = VcFaults();
     config.hasCannedReport = false;
     return config;
 }
@@ -578,14 +618,30 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
         } else {  // fault
             if (argc < 1) return fail("'fault' needs a fault name");
             const std::string& name = words[1];
-            VcFaults& faults = current->faults;
-            const bool flag = argc == 1;
+            // "... after-cues K" / "... after-accepts K" holds the fault back.
+            std::size_t faultArgc = argc;
+            VcLateFault late = {};
+            bool isLate = false;
+            if (argc >= 3 && (words[argc - 1] == "after-cues" || words[argc - 1] == "after-accepts")) {
+                if (!ParseRanged(words[argc], 0, 2147483647LL, &value)) {
+                    return fail("'" + words[argc - 1] + "' takes a count, not '" + words[argc] + "'");
+                }
+                isLate = true;
+                late.afterAccepts = words[argc - 1] == "after-accepts";
+                late.count = static_cast<std::int32_t>(value);
+                late.fault = VcFaults();
+                faultArgc -= 2;
+            }
+            VcFaults& faults = isLate ? late.fault : current->faults;
+            const bool flag = faultArgc == 1;
             if (name == "silent" && flag) {
                 faults.silent = true;
             } else if (name == "garbage" && flag) {
                 faults.garbage = true;
             } else if (name == "no-cr" && flag) {
                 faults.noCr = true;
+            } else if (name == "half-reply" && flag) {
+                faults.halfReply = true;
             } else if (name == "other-reply" && flag) {
                 faults.otherReply = true;
             } else if (name == "trailing-bytes" && flag) {
@@ -594,16 +650,19 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
                 faults.noPackets = true;
             } else if (name == "single-packet" && flag) {
                 faults.singlePacket = true;
-            } else if ((name == "reject" || name == "gone-after" || name == "slow") && argc == 2 &&
+            } else if ((name == "reject" || name == "gone-after" || name == "slow") && faultArgc == 2 &&
                        ParseRanged(words[2], 0, 2147483647LL, &value)) {
                 if (name == "reject") faults.rejectNext = static_cast<std::int32_t>(value);
                 if (name == "gone-after") faults.goneAfter = static_cast<std::int32_t>(value);
                 if (name == "slow") faults.slowMs = static_cast<std::uint32_t>(value);
             } else {
                 return fail("unknown fault '" + line.substr(line.find("fault") + 5) +
-                            "' (silent, reject N, garbage, no-cr, other-reply, trailing-bytes, "
-                            "no-packets, single-packet, gone-after N, slow MS)");
+                            "' (silent, reject N, garbage, no-cr, half-reply, other-reply, "
+                            "trailing-bytes, "
+                            "no-packets, single-packet, gone-after N, slow MS; any of them may end "
+                            "with after-cues K or after-accepts K)");
             }
+            if (isLate) current->lateFaults.push_back(late);
         }
     }
     return true;
@@ -649,6 +708,9 @@ void VcResetController(VcSystem* system, int controller, const VcControllerConfi
     state.setCount = 0;
     state.getCount = 0;
     state.commits = 0;
+    state.cues = 0;
+    state.accepts = 0;
+    ActivateLateFaults(&state);  // "after-cues 0" holds nothing back
 }
 
 void VcReset(VcSystem* system, const VcConfig& config) {

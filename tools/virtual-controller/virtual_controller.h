@@ -53,16 +53,27 @@ struct VcPanelModel {
 bool VcPanelPreset(const std::string& name, VcPanelModel* model);
 
 struct VcFaults {
-    bool silent;             // ignores commands, its report holds only zeros
-    std::int32_t rejectNext; // the next N acknowledged commands are rejected
-    bool garbage;            // replies are garbage bytes
-    bool noCr;               // replies lack their closing 0x0D
-    bool otherReply;         // replies carry another command's mnemonic
-    bool trailingBytes;      // replies are followed by further non-zero bytes
-    bool noPackets;          // while cued the report holds no touch packets
-    bool singlePacket;       // while cued the report holds one packet only
-    std::int32_t goneAfter;  // -1: never; else every transfer after N fails
-    std::uint32_t slowMs;    // every transfer takes this long
+    bool silent = false;          // ignores commands, its report holds only zeros
+    std::int32_t rejectNext = 0;  // the next N acknowledged commands are rejected
+    bool garbage = false;         // replies are garbage bytes
+    bool noCr = false;            // replies lack their closing 0x0D
+    bool halfReply = false;       // replies break off after their mnemonic
+    bool otherReply = false;      // replies carry another command's mnemonic
+    bool trailingBytes = false;   // replies are followed by further non-zero bytes
+    bool noPackets = false;       // while cued the report holds no touch packets
+    bool singlePacket = false;    // while cued the report holds one packet only
+    std::int32_t goneAfter = -1;  // -1: never; else every transfer after N fails
+    std::uint32_t slowMs = 0;     // every transfer takes this long
+};
+
+// A fault held back until the controller has come to a point of the session:
+// `count` target cues seen, or `count` commands accepted (Cx, Cy, CS, WC).
+// Once there, `fault` is added to the active faults: flags are set, a reject
+// count starts afresh, gone-after counts transfers from then on, slow applies.
+struct VcLateFault {
+    VcFaults fault;
+    bool afterAccepts;  // false: after `count` cues
+    std::int32_t count;
 };
 
 struct VcControllerConfig {
@@ -77,6 +88,7 @@ struct VcControllerConfig {
     std::uint32_t seed;                   // noise and garbage generator seed
     std::string storePath;                // persistent store file; empty: memory only
     VcFaults faults;
+    std::vector<VcLateFault> lateFaults;  // in file order
     // Canned report: when set, the report holds these bytes after the report
     // ID (under every ID) from the start until the first command.
     bool hasCannedReport;
@@ -157,6 +169,8 @@ struct VcControllerState {
     std::int64_t setCount;   // SetFeature calls, any outcome
     std::int64_t getCount;   // GetFeature calls, any outcome
     std::int64_t commits;    // completed CS+WC commits
+    std::int32_t cues;       // target cues seen
+    std::int32_t accepts;    // commands accepted
     std::vector<std::uint8_t> canned;  // report bytes after the ID in kCanned mode
 };
 
