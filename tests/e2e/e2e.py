@@ -1,0 +1,718 @@
+#!/usr/bin/env python3
+"""kelcalib.exe end to end: the real program under Wine in an X display, the
+virtual controller behind the replacement hid.dll and setupapi.dll, touches
+made with xdotool.
+
+    e2e.py --exe kelcalib.exe --solve calib-solve --post-close post-close.exe SCENARIO...
+
+Needs DISPLAY and WINEPREFIX of a booted prefix into which the virtual
+controller was installed for kelcalib.exe (./check does this). Each scenario
+gets its own controller config, log and store in a temporary directory, which
+is removed unless it fails. Prints what it measured; exits 1 when a check
+failed.
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SCREEN_TARGETS = 4
+CONFIRM = "Checking calibration results"
+FATAL = "Fatal error!"
+BACKGROUND = (200, 200, 200)  # the calibration window's light grey
+OPTIONS = None
+
+
+def winpath(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+class Failed(Exception):
+    pass
+
+
+def screen_size():
+    out = subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True, text=True, check=True)
+    w, h = out.stdout.split()
+    return int(w), int(h)
+
+
+def target(i, w, h):
+    """Centre of target i as the program lays it out: (n * size) / 5."""
+    xs = (1, 4, 4, 1)
+    ys = (1, 4, 1, 4)
+    return xs[i] * w // 5, ys[i] * h // 5
+
+
+def parse_log(text):
+    """Log lines as (kind, result, bytes, event text)."""
+    entries = []
+    for line in text.splitlines():
+        words = line.split()
+        if len(words) < 3 or words[1] != "0":
+            continue
+        if words[2] == "EVENT":
+            entries.append(("EVENT", "ok", [], " ".join(words[3:])))
+        elif words[2] in ("SET", "GET") and len(words) >= 6:
+            data = [int(b, 16) for b in words[7:]]
+            entries.append((words[2], words[4], data, ""))
+    return entries
+
+
+def command_of(data):
+    """The command a SET carried: Cx, Cy, CS, WC, Rs or Q."""
+    payload = data if data and data[0] == 0x01 else data[1:]
+    if len(payload) < 3:
+        return "?"
+    if payload[1] == ord("Q"):
+        return "Q"
+    return chr(payload[1]) + chr(payload[2])
+
+
+def last_packet(data):
+    """The last complete touch packet of a report, as the program reads it."""
+    payload = data if data and data[0] == 0x01 else data[1:]
+    payload = (payload + [0] * 100)[:100]
+    found = None
+    for k in range(88):
+        if payload[k:k + 2] == [0x55, 0x54] and payload[k + 10:k + 12] == [0x55, 0x54]:
+            found = (payload[k + 3] | payload[k + 4] << 8, payload[k + 5] | payload[k + 6] << 8)
+    return found
+
+
+class Run:
+    """One start of kelcalib.exe against one virtual controller."""
+
+    def __init__(self, name, controller_lines, devices=True):
+        self.name = name
+        self.dir = tempfile.mkdtemp(prefix="kelcalib-e2e-%s." % name)
+        self.log = os.path.join(self.dir, "controller.log")
+        self.store = os.path.join(self.dir, "store.txt")
+        self.conf = os.path.join(self.dir, "controller.conf")
+        self.failures = []
+        self.proc = None
+        self.hook_trace = False
+        self.width, self.height = screen_size()
+        lines = ["log-file " + winpath(self.log), "other-device 0x845E 0x0001"]
+        if devices:
+            lines += ["controller", "store " + winpath(self.store)] + list(controller_lines)
+        with open(self.conf, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        open(self.log, "w").close()
+
+    # Program -------------------------------------------------------------
+    def start(self):
+        return self.spawn()
+
+    def spawn(self):
+        env = dict(os.environ, KELCALIB_VC_CONFIG=winpath(self.conf))
+        if self.hook_trace:
+            env["WINEDEBUG"] = "-all,+timestamp,+hook"
+        err = open(os.path.join(self.dir, "stderr.txt"), "ab")
+        proc = subprocess.Popen(["wine", OPTIONS.exe], env=env, stdout=subprocess.DEVNULL, stderr=err)
+        if self.proc is None:
+            self.proc = proc
+        return proc
+
+    def exit_code(self, timeout=30, proc=None):
+        proc = proc or self.proc
+        try:
+            return proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.fail("kelcalib.exe did not end within %d s" % timeout)
+            raise Failed()
+
+    def stop(self):
+        if self.proc is not None and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+    # Controller log ------------------------------------------------------
+    def entries(self):
+        with open(self.log) as f:
+            return parse_log(f.read())
+
+    def events(self):
+        return [e[3] for e in self.entries() if e[0] == "EVENT"]
+
+    def trace(self):
+        """The transfers in order: the command of each SET, 'get' for each GET
+        (failed transfers get a '!' in front)."""
+        out = []
+        for kind, result, data, _ in self.entries():
+            if kind == "EVENT":
+                continue
+            word = command_of(data) if kind == "SET" else "get"
+            out.append(word if result == "ok" else "!" + word)
+        return out
+
+    def cues(self):
+        return sum(1 for e in self.events() if e == "Q cue")
+
+    def sets(self):
+        return sum(1 for e in self.entries() if e[0] == "SET")
+
+    def wait_for(self, what, predicate, timeout=30):
+        end = time.time() + timeout
+        while time.time() < end:
+            if predicate():
+                return
+            if self.proc is not None and self.proc.poll() is not None:
+                self.fail("kelcalib.exe ended (code %s) while waiting for %s" % (self.proc.returncode, what))
+                raise Failed()
+            time.sleep(0.05)
+        self.fail("timed out after %d s waiting for %s" % (timeout, what))
+        raise Failed()
+
+    def wait_cues(self, n, timeout=30):
+        self.wait_for("target cue %d" % n, lambda: self.cues() >= n, timeout)
+
+    def raw_points(self):
+        """Raw points of every read that held a complete packet, in order."""
+        points = []
+        for kind, result, data, _ in self.entries():
+            if kind == "GET" and result == "ok":
+                p = last_packet(data)
+                if p is not None:
+                    points.append(p)
+        return points
+
+    def store_text(self):
+        try:
+            with open(self.store) as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    # Input ---------------------------------------------------------------
+    def touch(self, i, button=1, hold=0.08, settle=0.45):
+        """A touch on target i: waits out the program's 300 ms between touches."""
+        time.sleep(settle)
+        x, y = target(i, self.width, self.height)
+        xdotool("mousemove", x, y, "mousedown", button)
+        time.sleep(hold)
+        # The move right after the release shows, in a hook trace, when the
+        # hook let go of the release: its call comes only after that.
+        xdotool("mouseup", button, "mousemove_relative", "--", 1, 0)
+
+    def collect(self, first_cue=1, buttons=(1, 1, 1, 1)):
+        """Touches the four targets of one pass, each once it is shown."""
+        for i in range(SCREEN_TARGETS):
+            self.wait_cues(first_cue + i)
+            self.touch(i, buttons[i])
+        self.wait_cues(first_cue + SCREEN_TARGETS)
+
+    def wait_box(self, caption, timeout=30):
+        out = subprocess.run(["timeout", str(timeout), "xdotool", "search", "--sync", "--onlyvisible",
+                              "--name", "^%s$" % re.escape(caption)], capture_output=True, text=True)
+        ids = out.stdout.split()
+        if not ids:
+            self.fail("no message box '%s' within %d s" % (caption, timeout))
+            raise Failed()
+        time.sleep(0.3)
+        return ids[0]
+
+    def box_gone(self, caption, timeout=10):
+        def gone():
+            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(caption)],
+                                 capture_output=True, text=True)
+            return not out.stdout.split()
+        self.wait_for("box '%s' to close" % caption, gone, timeout)
+
+    def answer(self, caption, key):
+        self.wait_box(caption)
+        xdotool("key", key)
+        self.box_gone(caption)
+
+    def post_close(self):
+        code = subprocess.run(["wine", OPTIONS.post_close, "KelCalib"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode
+        self.check(code == 0, "post-close found the calibration window")
+
+    def screenshot(self, name):
+        """Saves a PNG in the run's directory and returns the screen as rows of RGB."""
+        png = os.path.join(self.dir, name + ".png")
+        xwd = subprocess.run(["xwd", "-root", "-display", os.environ["DISPLAY"]], capture_output=True,
+                             check=True).stdout
+        subprocess.run(["convert", "xwd:-", png], input=xwd, check=True)
+        rgb = subprocess.run(["convert", "xwd:-", "-depth", "8", "rgb:-"], input=xwd, capture_output=True,
+                             check=True).stdout
+        return lambda x, y: tuple(rgb[(y * self.width + x) * 3:(y * self.width + x) * 3 + 3])
+
+    # Checks --------------------------------------------------------------
+    def fail(self, message):
+        self.failures.append(message)
+        print("  FAIL: " + message)
+
+    def check(self, condition, message):
+        if not condition:
+            self.fail(message)
+        return condition
+
+    def equal(self, got, want, message):
+        if got != want:
+            self.fail("%s:\n    got  %s\n    want %s" % (message, got, want))
+            return False
+        return True
+
+
+def xdotool(*args):
+    subprocess.run(["xdotool"] + [str(a) for a in args], check=True)
+
+
+def solve(points):
+    """calib-solve's expected positions and records for four raw points."""
+    args = [OPTIONS.solve] + [str(v) for p in points for v in p]
+    out = subprocess.run(args, capture_output=True, text=True, check=True).stdout
+    fields = {line.split()[0]: [int(v) for v in line.split()[1:]] for line in out.splitlines()
+              if line.split() and line.split()[0] in ("expected", "record-x", "record-y")}
+    return fields["expected"], fields["record-x"], fields["record-y"]
+
+
+def apply_axis(record, raw):
+    fx, fy, offset, divisor = record
+    total = fx * raw[0] + fy * raw[1]
+    quotient = abs(total) // abs(divisor)
+    if (total < 0) != (divisor < 0):
+        quotient = -quotient
+    return quotient + offset
+
+
+PASS_TRACE = ["Cx", "get", "Cy", "get"] + ["Q", "get"] * 4 + ["Q", "Cx", "get", "Cy", "get"]
+COMMIT_TRACE = ["CS", "get", "WC", "get"]
+
+
+def check_committed(run, points, label=""):
+    """The records sent and committed are calib-solve's for the points read;
+    returns the worst distance of a target from its expected position."""
+    expected, rx, ry = solve(points)
+    records = [e for e in run.events() if e.startswith("Cx accept") or e.startswith("Cy accept")]
+    text = lambda r: " ".join(str(v) for v in r)
+    run.equal(records[-2:], ["Cx accept " + text(rx), "Cy accept " + text(ry)], label + "records sent")
+    run.equal([e for e in run.events() if e.startswith("WC")][-1:],
+              ["WC accept committed %s / %s" % (text(rx), text(ry))], label + "records committed")
+    run.equal(run.store_text(), "x %s\ny %s\n" % (text(rx), text(ry)), label + "store")
+    worst = 0
+    for i, raw in enumerate(points):
+        dx = apply_axis(rx, raw) - expected[2 * i]
+        dy = apply_axis(ry, raw) - expected[2 * i + 1]
+        worst = max(worst, abs(dx), abs(dy))
+    return worst
+
+
+# Scenarios -----------------------------------------------------------------
+
+def full_calibration(panel, screenshot=False):
+    def scenario(run):
+        run.start()
+        run.wait_cues(1)
+        if screenshot:
+            check_first_target(run)
+        run.collect()
+        run.answer(CONFIRM, "Return")
+        run.equal(run.exit_code(), 0, "exit code")
+        run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
+        points = run.raw_points()
+        if not run.equal(len(points), 4, "touch reads with a packet"):
+            return
+        worst = check_committed(run, points)
+        print("  panel %s: raw points %s, worst error at the targets %d device units" % (panel, points, worst))
+        if panel == "straight":
+            run.check(worst <= 2, "straight panel: every target within 2 device units (worst %d)" % worst)
+    return scenario, ["panel " + panel]
+
+
+def check_first_target(run):
+    time.sleep(0.5)
+    pixel = run.screenshot("first-target")
+    x, y = target(0, run.width, run.height)
+    background = BACKGROUND
+    black = (0, 0, 0)
+    run.equal(pixel(x, y), black, "the cross's centre")
+    run.equal(pixel(x + 5, y), black, "the cross's horizontal bar")
+    run.equal(pixel(x, y + 5), black, "the cross's vertical bar")
+    run.equal(pixel(x + 5, y + 5), BACKGROUND, "the background inside the circle")
+    run.equal(pixel(x + 60, y + 60), BACKGROUND, "the background outside the circle")
+    # Only the first target is drawn.
+    for i in (1, 2, 3):
+        tx, ty = target(i, run.width, run.height)
+        run.equal(pixel(tx, ty), BACKGROUND, "no cross at target %d yet" % i)
+    # The instruction texts: dark pixels in the rows near the top, centred.
+    dark = sum(1 for yy in range(0, 120, 2) for xx in range(run.width // 4, 3 * run.width // 4, 2)
+               if sum(pixel(xx, yy)) < 300)
+    run.check(dark > 50, "instruction text near the top (%d dark pixels)" % dark)
+
+
+def no_then_yes(run):
+    run.start()
+    run.collect()
+    run.answer(CONFIRM, "n")
+    run.collect(first_cue=6)
+    run.answer(CONFIRM, "Return")
+    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.trace(), PASS_TRACE + PASS_TRACE + COMMIT_TRACE, "transfers: identity again, a new pass")
+    events = run.events()
+    identity = [i for i, e in enumerate(events) if e in ("Cx accept 1 0 0 1", "Cy accept 0 1 0 1")]
+    run.equal(len(identity), 4, "identity sent at each pass")
+    points = run.raw_points()
+    if run.equal(len(points), 8, "touch reads"):
+        check_committed(run, points[4:], "second pass: ")
+
+
+def abandon(how):
+    def scenario(run):
+        run.start()
+        run.wait_cues(1)
+        run.touch(0)
+        run.wait_cues(2)
+        time.sleep(0.4)
+        if how == "esc":
+            xdotool("key", "Escape")
+        elif how == "alt-f4":
+            xdotool("key", "alt+F4")
+        else:
+            run.post_close()
+        run.equal(run.exit_code(timeout=10), 0, "exit code")
+        trace = run.trace()
+        run.equal(trace[-1:], ["Rs"], "the abort command ends the transfers")
+        run.check("CS" not in trace and "WC" not in trace, "nothing committed")
+        run.equal(run.store_text(), None, "store untouched")
+    return scenario
+
+
+def no_controller(run):
+    run.start()
+    box = run.wait_box(FATAL)
+    geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", box], capture_output=True,
+                              text=True).stdout
+    g = dict(line.split("=") for line in geometry.split())
+    cx = int(g["X"]) + int(g["WIDTH"]) // 2
+    cy = int(g["Y"]) + int(g["HEIGHT"]) // 2
+    run.check(abs(cx - run.width // 2) <= 2 and abs(cy - run.height // 2) <= 2,
+              "the box is centred on the screen (its centre is at %d, %d)" % (cx, cy))
+    pixel = run.screenshot("no-controller")
+    corner = pixel(5, 5)
+    run.check(corner != BACKGROUND, "no calibration window behind the box")
+    xdotool("key", "Return")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.trace(), [], "no transfers")
+
+
+def identity_refused(run):
+    run.start()
+    run.answer(FATAL, "Return")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.trace(), ["Cx", "get"] * 8 + ["Cy", "get", "Rs"], "eight refused X records, Y, the abort")
+    run.equal(run.cues(), 0, "no target shown")
+    run.equal(run.store_text(), None, "store untouched")
+
+
+def records_refused(run):
+    run.start()
+    run.collect()
+    # No question: a new pass starts at the first target.
+    run.wait_cues(6)
+    trace = run.trace()
+    first = PASS_TRACE[:-4]
+    run.equal(trace[:len(first)], first, "a whole pass")
+    run.equal(trace[len(first):], ["Cx", "get"] * 8 + ["Cy", "get"] + ["Cx", "get", "Cy", "get", "Q"],
+              "eight refused X records, Y, then identity and the first target again")
+    xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.store_text(), None, "store untouched")
+
+
+def commit_refused(run):
+    run.start()
+    run.collect()
+    run.answer(CONFIRM, "Return")
+    run.equal(run.exit_code(timeout=20), 0, "exit code")
+    run.equal(run.trace(), PASS_TRACE + ["CS", "get"] * 8, "eight refused CS, no WC")
+    run.equal(run.store_text(), None, "store untouched")
+
+
+def second_copy(run):
+    run.start()
+    run.wait_cues(1)
+    before = run.trace()
+    second = run.spawn()
+    run.equal(run.exit_code(timeout=20, proc=second), 1, "exit code of the second copy")
+    run.equal(run.trace(), before, "the second copy made no transfers")
+    xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code of the first copy")
+
+
+def buttons_moves_and_debounce(run):
+    run.start()
+    run.wait_cues(1)
+    run.touch(0, button=3)  # right button
+    run.wait_cues(2)
+    # Moves and the wheel between touches reach no device.
+    for step in range(20):
+        xdotool("mousemove", 100 + 30 * step, 200 + 10 * step)
+    xdotool("click", 4)
+    xdotool("click", 5)
+    run.touch(1, button=2)  # middle button
+    run.wait_cues(3)
+    # A double tap: the second release comes within 300 ms and is dropped.
+    run.touch(2)
+    run.touch(2, settle=0.05)
+    run.wait_cues(4)
+    time.sleep(0.5)
+    run.equal(run.cues(), 4, "one target further for a double tap")
+    run.touch(3)
+    run.wait_cues(5)
+    run.answer(CONFIRM, "Return")
+    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "one read per accepted release, none for anything else")
+
+
+def no_packets(run):
+    run.start()
+    run.wait_cues(1)
+    run.touch(0)
+    run.wait_cues(2)
+    run.touch(0)
+    run.wait_cues(3)
+    time.sleep(0.3)
+    run.equal(run.trace(), ["Cx", "get", "Cy", "get"] + ["Q", "get"] * 2 + ["Q"],
+              "a read without a packet shows the same target again")
+    pixel = run.screenshot("same-target")
+    x, y = target(0, run.width, run.height)
+    run.equal(pixel(x, y), (0, 0, 0), "still the first target")
+    xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+
+
+# Faults mid-calibration ---------------------------------------------------
+
+def silent_after_second_target(run):
+    run.start()
+    for i in range(3):
+        run.wait_cues(i + 1)
+        run.touch(i)
+    run.wait_for("a command to be ignored", lambda: "ignored (silent)" in run.events())
+    run.touch(2)
+    time.sleep(0.5)
+    run.equal(run.cues(), 3, "the third target stays")
+    xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(len(run.raw_points()), 2, "two points read")
+    run.check("CS" not in run.trace(), "nothing committed")
+    run.equal(run.store_text(), None, "store untouched")
+
+
+def silent_before_records(run):
+    """Silent from the fifth cue: the records, then the new pass's identity,
+    each give up after eight sends; Esc pressed during the wait is answered."""
+    run.start()
+    run.collect()
+    started = time.time()
+    time.sleep(2)
+    xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=60), 0, "exit code")
+    took = time.time() - started
+    trace = run.trace()
+    after = trace[len(PASS_TRACE) - 4:]
+    sends = [t for t in after if t != "get"]
+    polls = sum(1 for t in after if t == "get")
+    print("  silent controller: %d sends, %d polls, %.1f s from the fifth cue to the end" % (
+        len(sends), polls, took))
+    run.equal(sends[:16], ["Cx"] * 8 + ["Cy"] * 8, "each record sent eight times")
+    run.equal(polls % 32, 0, "32 polls per command")
+    run.equal(sends[-1:], ["Rs"], "the abort command at the end")
+    run.equal(run.store_text(), None, "store untouched")
+
+
+def vanishes_mid_pass(run):
+    run.start()
+    for i in range(3):
+        run.wait_cues(i + 1)
+        run.touch(i)
+    run.wait_for("the controller to go", lambda: "!Q" in run.trace())
+    run.touch(2)
+    time.sleep(0.5)
+    xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    trace = run.trace()
+    run.check(trace[-1] == "!Rs", "the abort was tried on the gone device (%s)" % trace[-3:])
+    run.equal(run.store_text(), None, "store untouched")
+
+
+def hook_hold_times(run):
+    """Milliseconds from each button release's call of the touch hook to the
+    next call (the move that followed it), from Wine's hook trace."""
+    with open(os.path.join(run.dir, "stderr.txt"), errors="replace") as f:
+        calls = re.findall(r"^(\d+\.\d+):\w+:trace:hook:call_hook calling hook \w+ WH_MOUSE_LL code 0 wp (\w+)",
+                           f.read(), re.M)
+    holds = []
+    for (at, message), (next_at, _) in zip(calls, calls[1:]):
+        if message in ("202", "205", "208"):  # WM_LBUTTONUP, WM_RBUTTONUP, WM_MBUTTONUP
+            holds.append(round((float(next_at) - float(at)) * 1000))
+    return holds
+
+
+def slow_transfers(run):
+    """Every transfer takes 200 ms: the calibration completes, and the hook
+    holds each release for about one read."""
+    run.hook_trace = True
+    run.start()
+    run.collect()
+    run.answer(CONFIRM, "Return")
+    run.equal(run.exit_code(timeout=60), 0, "exit code")
+    run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
+    points = run.raw_points()
+    if run.equal(len(points), 4, "touch reads"):
+        check_committed(run, points)
+    holds = hook_hold_times(run)
+    print("  hook hold per release, ms: %s" % holds)
+    run.equal(len(holds), 4, "four releases seen by the hook")
+
+
+def sends_and_polls(trace):
+    """Each command sent with the number of reads that followed it."""
+    pairs = []
+    for word in trace:
+        if word == "get" and pairs:
+            pairs[-1][1] += 1
+        elif word != "get":
+            pairs.append([word, 0])
+    return [tuple(p) for p in pairs]
+
+
+def bad_replies(fault, phase):
+    """A reply fault in one phase of the session; never taken for an accept."""
+    suffix = {"identity": "", "records": " after-cues 5", "commit": " after-accepts 4"}[phase]
+
+    def scenario(run):
+        run.start()
+        if phase == "identity":
+            if fault == "trailing-bytes":
+                run.collect()
+                run.answer(CONFIRM, "Return")
+            else:
+                run.answer(FATAL, "Return")
+        elif phase == "records":
+            run.collect()
+            # The records fail, the new pass's identity fails: the error, then the end.
+            run.answer(FATAL, "Return")
+        else:
+            run.collect()
+            run.answer(CONFIRM, "Return")
+        run.equal(run.exit_code(timeout=60), 0, "exit code")
+        trace = run.trace()
+        events = run.events()
+        if fault == "trailing-bytes":
+            run.equal(trace, PASS_TRACE + COMMIT_TRACE, "replies with bytes after them accepted at once")
+            run.check(run.store_text() is not None, "committed")
+            return
+        pairs = sends_and_polls(trace)
+        sends = [command for command, _ in pairs]
+        if phase == "identity":
+            run.equal(sends, ["Cx"] * 8 + ["Cy"] * 8 + ["Rs"], "eight sends each, then the abort")
+        elif phase == "records":
+            run.equal(sends[-33:], ["Cx"] * 8 + ["Cy"] * 8 + ["Cx"] * 8 + ["Cy"] * 8 + ["Rs"],
+                      "records and identity eight sends each, then the abort")
+        else:
+            run.equal(sends[-8:], ["CS"] * 8, "CS eight times and no WC")
+            run.check("WC" not in sends, "no WC")
+        faulty = {"identity": pairs[-17:-1], "records": pairs[-33:-1], "commit": pairs[-8:]}[phase]
+        run.equal(set(polls for _, polls in faulty), {4}, "four polls after every send of a bad reply")
+        run.check(not any(e.startswith("WC accept") for e in events), "nothing committed")
+        run.equal(run.store_text(), None, "store untouched")
+    return scenario, ["fault %s%s" % (fault, suffix)]
+
+
+def close_during_question(run):
+    run.start()
+    run.collect()
+    run.wait_box(CONFIRM)
+    run.post_close()
+    run.equal(run.exit_code(timeout=15), 0, "exit code")
+    trace = run.trace()
+    run.equal(trace, PASS_TRACE + ["Rs"], "the abort and nothing after it")
+    run.equal(run.store_text(), None, "store untouched")
+
+
+SCENARIOS = {
+    "full_straight": full_calibration("straight", screenshot=True),
+    "full_mirrored": full_calibration("mirrored"),
+    "full_swapped": full_calibration("swapped"),
+    "full_offset": full_calibration("offset"),
+    "full_scaled": full_calibration("scaled"),
+    "no_then_yes": no_then_yes,
+    "escape": abandon("esc"),
+    "alt_f4": abandon("alt-f4"),
+    "wm_close": abandon("wm-close"),
+    "no_controller": (no_controller, None),
+    "identity_refused": (identity_refused, ["fault reject 8"]),
+    "records_refused": (records_refused, ["fault reject 8 after-cues 5"]),
+    "commit_refused": (commit_refused, ["fault reject 8 after-accepts 4"]),
+    "second_copy": second_copy,
+    "buttons_moves_debounce": buttons_moves_and_debounce,
+    "no_packets": (no_packets, ["fault no-packets"]),
+    "silent_after_second_target": (silent_after_second_target, ["fault silent after-cues 3"]),
+    "silent_before_records": (silent_before_records, ["fault silent after-cues 5"]),
+    "vanishes_mid_pass": (vanishes_mid_pass, ["fault gone-after 0 after-cues 3"]),
+    "slow_transfers": (slow_transfers, ["fault slow 200"]),
+    "close_during_question": close_during_question,
+}
+for _fault in ("garbage", "half-reply", "no-cr", "other-reply"):
+    for _phase in ("identity", "records", "commit"):
+        SCENARIOS["replies_%s_%s" % (_fault.replace("-", "_"), _phase)] = bad_replies(_fault, _phase)
+# Bytes after a whole reply are accepted in every phase: one run covers them all.
+SCENARIOS["replies_trailing_bytes"] = bad_replies("trailing-bytes", "identity")
+
+
+def run_scenario(name):
+    entry = SCENARIOS[name]
+    if callable(entry):
+        entry = (entry, [])
+    function, lines = entry
+    run = Run(name, lines or [], devices=lines is not None)
+    print("%s:" % name)
+    started = time.time()
+    try:
+        function(run)
+    except Failed:
+        pass
+    finally:
+        run.stop()
+    print("  %.1f s" % (time.time() - started))
+    if run.failures:
+        print("  kept %s" % run.dir)
+        return False
+    shutil.rmtree(run.dir, ignore_errors=True)
+    return True
+
+
+def main():
+    global OPTIONS
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--exe", help="kelcalib.exe")
+    parser.add_argument("--solve", help="the native calib-solve")
+    parser.add_argument("--post-close", help="post-close.exe")
+    parser.add_argument("--list", action="store_true", help="list the scenarios")
+    parser.add_argument("scenarios", nargs="*")
+    OPTIONS = parser.parse_args()
+    if OPTIONS.list:
+        print("\n".join(SCENARIOS))
+        return 0
+    if not (OPTIONS.exe and OPTIONS.solve and OPTIONS.post_close):
+        parser.error("--exe, --solve and --post-close are required")
+    unknown = [s for s in OPTIONS.scenarios if s not in SCENARIOS]
+    if unknown:
+        parser.error("unknown scenario %s (--list names them)" % ", ".join(unknown))
+    for variable in ("DISPLAY", "WINEPREFIX"):
+        if not os.environ.get(variable):
+            parser.error("%s is not set: run under ./check's Wine session" % variable)
+    ok = all([run_scenario(s) for s in OPTIONS.scenarios or list(SCENARIOS)])
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
