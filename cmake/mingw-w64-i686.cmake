@@ -1,22 +1,8 @@
 # Cross-compiling for 32-bit Windows with MinGW-w64.
 # Release builds only; the test suites run from the 64-bit preset.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(_triple i686-w64-mingw32)
-# Thread model of the compilers: posix for the tests (GoogleTest needs
-# std::mutex), win32 for release builds (no winpthreads in the exe).
-if(NOT KELCALIB_MINGW_THREADS)
-  set(KELCALIB_MINGW_THREADS posix)
-endif()
-set(CMAKE_C_COMPILER ${_triple}-gcc-${KELCALIB_MINGW_THREADS})
-set(CMAKE_CXX_COMPILER ${_triple}-g++-${KELCALIB_MINGW_THREADS})
-set(CMAKE_RC_COMPILER ${_triple}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${_triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 find_program(KELCALIB_WINE wine)
 if(KELCALIB_WINE)

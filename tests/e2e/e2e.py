@@ -490,20 +490,29 @@ def no_packets(run):
 
 # Faults mid-calibration ---------------------------------------------------
 
-def silent_after_second_target(run):
+def touch_three_targets(run):
+    """Starts the program and touches the first three targets as they come."""
     run.start()
     for i in range(3):
         run.wait_cues(i + 1)
         run.touch(i)
+
+
+def escape_with_nothing_committed(run):
+    xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.check("CS" not in run.trace(), "nothing committed")
+    run.equal(run.store_text(), None, "store untouched")
+
+
+def silent_after_second_target(run):
+    touch_three_targets(run)
     run.wait_for("a command to be ignored", lambda: "ignored (silent)" in run.events())
     run.touch(2)
     time.sleep(0.5)
     run.equal(run.cues(), 3, "the third target stays")
-    xdotool("key", "Escape")
-    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    escape_with_nothing_committed(run)
     run.equal(len(run.raw_points()), 2, "two points read")
-    run.check("CS" not in run.trace(), "nothing committed")
-    run.equal(run.store_text(), None, "store untouched")
 
 
 def silent_before_records(run):
@@ -529,18 +538,13 @@ def silent_before_records(run):
 
 
 def vanishes_mid_pass(run):
-    run.start()
-    for i in range(3):
-        run.wait_cues(i + 1)
-        run.touch(i)
+    touch_three_targets(run)
     run.wait_for("the controller to go", lambda: "!Q" in run.trace())
     run.touch(2)
     time.sleep(0.5)
-    xdotool("key", "Escape")
-    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    escape_with_nothing_committed(run)
     trace = run.trace()
     run.check(trace[-1] == "!Rs", "the abort was tried on the gone device (%s)" % trace[-3:])
-    run.equal(run.store_text(), None, "store untouched")
 
 
 def hook_hold_times(run):
