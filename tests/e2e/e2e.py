@@ -330,21 +330,38 @@ def check_first_target(run):
     time.sleep(0.5)
     pixel = run.screenshot("first-target")
     x, y = target(0, run.width, run.height)
-    background = BACKGROUND
     black = (0, 0, 0)
+    dark = lambda px, py: sum(pixel(px, py)) < 300
     run.equal(pixel(x, y), black, "the cross's centre")
-    run.equal(pixel(x + 5, y), black, "the cross's horizontal bar")
-    run.equal(pixel(x, y + 5), black, "the cross's vertical bar")
-    run.equal(pixel(x + 5, y + 5), BACKGROUND, "the background inside the circle")
-    run.equal(pixel(x + 60, y + 60), BACKGROUND, "the background outside the circle")
-    # Only the first target is drawn.
+    # The vertical bar runs from the circle's top to one pixel short of its
+    # bottom: its length upwards is the radius.
+    radius = 0
+    while radius < 200 and dark(x, y - radius - 1):
+        radius += 1
+    print("  target radius %d px" % radius)
+    run.check(10 <= radius <= 100, "a target radius of a few millimetres (%d px)" % radius)
+    diagonal = int(round(radius * 0.7071))
+    for sx, sy in ((1, 1), (1, -1), (-1, 1), (-1, -1)):
+        near = any(dark(x + sx * diagonal + dx, y + sy * diagonal + dy) for dx in (-1, 0, 1) for dy in (-1, 0, 1))
+        run.check(near, "the circle passes (%d, %d) from the centre" % (sx * diagonal, sy * diagonal))
+    run.check(dark(x - radius, y) and dark(x + radius, y), "the circle at both ends of the bar")
+    run.equal(pixel(x + radius // 2, y + radius // 2), BACKGROUND, "grey inside the circle")
+    run.equal(pixel(x + radius + 5, y + radius + 5), BACKGROUND, "grey outside the circle")
     for i in (1, 2, 3):
         tx, ty = target(i, run.width, run.height)
         run.equal(pixel(tx, ty), BACKGROUND, "no cross at target %d yet" % i)
-    # The instruction texts: dark pixels in the rows near the top, centred.
-    dark = sum(1 for yy in range(0, 120, 2) for xx in range(run.width // 4, 3 * run.width // 4, 2)
-               if sum(pixel(xx, yy)) < 300)
-    run.check(dark > 50, "instruction text near the top (%d dark pixels)" % dark)
+    # The three texts: on the first, third and fifth line from the top.
+    rows = [yy for yy in range(0, y - radius - 1) if any(dark(xx, yy) for xx in range(0, run.width, 1))]
+    runs = []
+    for yy in rows:
+        if runs and yy == runs[-1][1] + 1:
+            runs[-1][1] = yy
+        else:
+            runs.append([yy, yy])
+    starts = [r[0] for r in runs]
+    if run.equal(len(runs), 3, "three text lines above the target"):
+        run.check(starts[1] - starts[0] == starts[2] - starts[1] and runs[0][1] - runs[0][0] < starts[1] - starts[0] - 1,
+                  "the texts on every other line (rows %s)" % runs)
 
 
 def no_then_yes(run):
@@ -387,6 +404,9 @@ def abandon(how):
 def no_controller(run):
     run.start()
     box = run.wait_box(FATAL)
+    boxes = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ".+"], capture_output=True,
+                           text=True).stdout.split()
+    run.equal(len(boxes), 1, "one visible window: the box")
     geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", box], capture_output=True,
                               text=True).stdout
     g = dict(line.split("=") for line in geometry.split())
