@@ -132,6 +132,7 @@ protected:
     }
     // A release long enough after the last one to pass the debounce.
     LRESULT DebouncedRelease(WPARAM button) {
+        gSession.elapsedMs = 0;
         gSession.lastTick = GetTickCount() - 1000;
         return TouchCaptureHook(HC_ACTION, button, 0);
     }
