@@ -65,9 +65,6 @@ wine_session_start() {
     printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n' >"$reg"
     wine regedit /S "$reg" >/dev/null 2>&1
   fi
-  # One wineserver for the whole session (wine_session_stop ends it): without
-  # it every test program starts the prefix's server and services afresh.
-  wineserver -p
 }
 
 # install_virtual_controller <dir with hid.dll and setupapi.dll> <exe name>...
