@@ -547,15 +547,13 @@ def silent_before_records(run):
     xdotool("key", "Escape")
     run.equal(run.exit_code(timeout=60), 0, "exit code")
     took = time.time() - started
-    trace = run.trace()
-    after = trace[len(PASS_TRACE) - 4:]
-    sends = [t for t in after if t != "get"]
-    polls = sum(1 for t in after if t == "get")
+    pairs = sends_and_polls(run.trace()[len(PASS_TRACE) - 4:])
+    sends = [command for command, _ in pairs]
     print("  silent controller: %d sends, %d polls, %.1f s from the fifth cue to the end" % (
-        len(sends), polls, took))
-    run.equal(sends[:16], ["Cx"] * 8 + ["Cy"] * 8, "each record sent eight times")
-    run.equal(polls % 32, 0, "32 polls per command")
-    run.equal(sends[-1:], ["Rs"], "the abort command at the end")
+        len(sends), sum(polls for _, polls in pairs), took))
+    run.equal(sends, ["Cx"] * 8 + ["Cy"] * 8 + ["Cx"] * 8 + ["Cy"] * 8 + ["Rs"],
+              "records, then the new pass's identity, eight sends each, then the abort")
+    run.equal(set(polls for _, polls in pairs[:-1]), {4}, "four polls after every send")
     run.equal(run.store_text(), None, "store untouched")
 
 
