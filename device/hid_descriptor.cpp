@@ -87,7 +87,8 @@ bool MainItem(Parser* p, std::uint8_t tag, std::uint32_t data, std::size_t offse
         ++p->openCollections;
     } else if (tag == kEndCollection) {
         if (p->openCollections == 0) {
-            return Refuse(p->summary, "End Collection without a Collection at byte %u", static_cast<unsigned>(offset));
+            return Refuse(p->summary, "End Collection without a Collection at byte %u",
+                          static_cast<unsigned>(offset));
         }
         --p->openCollections;
     } else if (tag == kInput || tag == kOutput || tag == kFeature) {
