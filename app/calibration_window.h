@@ -25,6 +25,10 @@ bool EnableSystemProfilePrivilege();
 std::int32_t QueryDisplayOrientation();
 void RegisterCalibrationClass(HINSTANCE instance);
 bool CreateCalibrationWindow(HINSTANCE instance);
+// Width and height of gSession.screenRect, whichever way round its corners
+// were given.
+std::int32_t ScreenWidth();
+std::int32_t ScreenHeight();
 
 // Session controller.
 LRESULT CALLBACK CalibrationWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -49,12 +49,18 @@ void OnCreate(HWND window) {
     }
     ShowWindow(window, SW_SHOWNORMAL);
     const RECT& s = gSession.screenRect;
-    const int width = s.right > s.left ? s.right - s.left : s.left - s.right;
-    const int height = s.bottom > s.top ? s.bottom - s.top : s.top - s.bottom;
-    SetWindowPos(window, HWND_TOPMOST, s.left, s.top, width, height, SWP_NOMOVE | SWP_NOSIZE);
+    SetWindowPos(window, HWND_TOPMOST, s.left, s.top, ScreenWidth(), ScreenHeight(),
+                 SWP_NOMOVE | SWP_NOSIZE);
     SetForegroundWindow(window);
     UpdateWindow(window);
     Post(window, WM_CALIB_START);
+}
+
+void RemoveTouchHook() {
+    if (gSession.mouseHook != nullptr) {
+        UnhookWindowsHookEx(gSession.mouseHook);
+        gSession.mouseHook = nullptr;
+    }
 }
 
 void OnStartPass(HWND window) {
@@ -68,16 +74,15 @@ void OnStartPass(HWND window) {
         Post(window, WM_CALIB_NEXT);
         return;
     }
-    // Shown while the hook still swallows the buttons: answered by keyboard.
+    // The pass ends here. Hook, capture and cross cursor go before the box
+    // is shown: with the hook in place a tap on the box's button would be
+    // swallowed and read as a calibration point, and a machine whose only
+    // pointer is the touch screen could not answer the box at all.
+    RemoveTouchHook();
+    ReleaseCapture();
+    SetCursor(gSession.arrowCursor);
     CenteredMessageBox(window, kTransferErrorText, kFatalCaption, MB_OK | MB_ICONWARNING);
     Post(window, WM_CALIB_ABORT);
-}
-
-void RemoveTouchHook() {
-    if (gSession.mouseHook != nullptr) {
-        UnhookWindowsHookEx(gSession.mouseHook);
-        gSession.mouseHook = nullptr;
-    }
 }
 
 void OnSolve(HWND window) {
@@ -123,8 +128,8 @@ void OnExit() {
         KillTimer(gSession.mainWindow, gSession.timerId);
         gSession.timerId = 0;
     }
-    // A pass ended by a refused identity reset, Esc or a close request still
-    // has its touch hook; release it with the window.
+    // A pass ended by Esc or a close request still has its touch hook;
+    // release it with the window.
     RemoveTouchHook();
     DestroyWindow(gSession.mainWindow);
     PostQuitMessage(0);

@@ -58,10 +58,20 @@ void RegisterCalibrationClass(HINSTANCE instance) {
     RegisterClassExW(&windowClass);
 }
 
+std::int32_t ScreenWidth() {
+    const RECT& s = gSession.screenRect;
+    return s.right > s.left ? s.right - s.left : s.left - s.right;
+}
+
+std::int32_t ScreenHeight() {
+    const RECT& s = gSession.screenRect;
+    return s.bottom > s.top ? s.bottom - s.top : s.top - s.bottom;
+}
+
 bool CreateCalibrationWindow(HINSTANCE instance) {
     const RECT& s = gSession.screenRect;
-    const std::int32_t width = s.right > s.left ? s.right - s.left : s.left - s.right;
-    const std::int32_t height = s.bottom > s.top ? s.bottom - s.top : s.top - s.bottom;
+    const std::int32_t width = ScreenWidth();
+    const std::int32_t height = ScreenHeight();
     LayoutTargets(kTargetCount, width, height, gSession.targetX, gSession.targetY);
     HWND window = CreateWindowExW(0, gSession.title, nullptr, WS_POPUP, s.left, s.top, width,
                                   height, nullptr, nullptr, instance, nullptr);
@@ -100,7 +110,7 @@ int RunCalibrationProgram(HINSTANCE instance) {
         MessageBoxW(nullptr, kInitFailedText, kErrorCaption, MB_OK | MB_ICONWARNING);
         return 0;
     }
-    MSG message;
+    MSG message = {};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);

@@ -99,7 +99,7 @@ void DrawTargetScreen(HDC dc, const RECT& client) {
 }
 
 void PaintTargetScreen(HWND window) {
-    PAINTSTRUCT paint;
+    PAINTSTRUCT paint = {};
     HDC dc = BeginPaint(window, &paint);
     if (dc != nullptr) {
         RECT client = {0, 0, 0, 0};

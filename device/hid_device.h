@@ -20,12 +20,17 @@ constexpr int kFeaturePayloadMax = 100;
 
 #ifdef _WIN32
 // Opens the `matchIndex`-th (from 0) present HID interface whose vendor ID is
-// `vendorId`; fills gSession.device and gSession.featureReportLength and
-// always gSession.hidGuid. True when a controller was opened.
+// `vendorId`, skipping interfaces that cannot be opened or whose attributes
+// cannot be read; fills gSession.device and gSession.featureReportLength.
+// gSession.hidGuid is written whenever hid.dll and setupapi.dll could be
+// loaded, controller or not; without them nothing is written. True when a
+// controller was opened.
 bool OpenTouchDevice(std::uint16_t vendorId, std::uint16_t matchIndex);
 
-// LogicalMax of the first two input value capabilities. On false neither
-// output is written and the caller stores 0x7FFF in both.
+// LogicalMax of the first two input value capabilities. False when they
+// cannot be read, and also when the X maximum is zero or below (no input
+// value at all, or a negative LogicalMax); the Y maximum is taken as it is.
+// On false neither output is written and the caller stores 0x7FFF in both.
 bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY);
 #endif
 

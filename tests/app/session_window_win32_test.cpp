@@ -52,6 +52,8 @@ struct SeenBox {
     std::wstring text;
     RECT rect = {0, 0, 0, 0};
     bool found = false;
+    bool hookInPlace = false;     // the touch hook, while the box was open
+    HWND capture = nullptr;       // the owner thread's capture, then
 };
 
 // Waits (bounded) on a helper thread for a box with `caption`, records it and
@@ -78,6 +80,12 @@ private:
                 GetDlgItemTextW(box, 0xFFFF, text, 256);
                 seen.text = text;
                 GetWindowRect(box, &seen.rect);
+                seen.hookInPlace = gSession.mouseHook != nullptr;
+                GUITHREADINFO thread = {};
+                thread.cbSize = sizeof(thread);
+                if (GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &thread)) {
+                    seen.capture = thread.hwndCapture;
+                }
                 seen.found = true;
                 if (closeOwner != nullptr) {
                     PostMessageW(closeOwner, WM_CLOSE, 0, 0);
@@ -229,6 +237,19 @@ TEST_F(SessionWindow, StartSendsIdentityAndShowsTheFirstTarget) {
     EXPECT_EQ(CountEvents("Q cue"), 1);
 }
 
+TEST_F(SessionWindow, ANewPassStartsWithAClearedDebounceClock) {
+    // As after a No to the question: long past the last accepted touch.
+    gSession.lastTick = GetTickCount();
+    gSession.elapsedMs = 100000;
+    EXPECT_EQ(Send(WM_CALIB_START), 0);
+    EXPECT_EQ(TakePosted(window_), std::vector<UINT>{WM_CALIB_NEXT});
+    const std::int64_t reads = VcNativeGetCalls();
+    EXPECT_EQ(TouchCaptureHook(HC_ACTION, WM_LBUTTONUP, 0), 1);
+    EXPECT_TRUE(TakePosted(window_).empty()) << "a release within 300 ms of the pass is dropped";
+    EXPECT_EQ(gSession.pointCount, 0);
+    EXPECT_EQ(VcNativeGetCalls(), reads);
+}
+
 TEST_F(SessionWindow, RefusedIdentityShowsItsErrorCentredThenAborts) {
     std::string error;
     ASSERT_TRUE(VcNativeLoadConfig("controller\nfault reject 8\n", &error)) << error;
@@ -239,7 +260,10 @@ TEST_F(SessionWindow, RefusedIdentityShowsItsErrorCentredThenAborts) {
     answer.Join();
     ASSERT_TRUE(answer.seen.found);
     EXPECT_EQ(answer.seen.text, kTransferErrorText);
-    EXPECT_NE(gSession.mouseHook, nullptr) << "the box came while the hook was in place";
+    // The pass was over before the box came: a tap on it is the box's own.
+    EXPECT_FALSE(answer.seen.hookInPlace) << "the touch hook was still in place";
+    EXPECT_EQ(answer.seen.capture, nullptr) << "the window still held the capture";
+    EXPECT_EQ(gSession.mouseHook, nullptr);
     EXPECT_EQ(gSession.pointCount, 2) << "no new pass";
     EXPECT_EQ(TakePosted(window_), std::vector<UINT>{WM_CALIB_ABORT});
     // Centred on the calibration window (100, 50)-(700, 450).

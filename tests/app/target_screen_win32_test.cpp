@@ -288,6 +288,16 @@ TEST_F(TargetScreen, ThreeCentredLinesOnTheFirstThirdAndFifthRows) {
         EXPECT_GE(e.right - e.left + 1, textWidth - 4) << row;
     }
     EXPECT_FALSE(DarkExtent(canvas, width, 5 * h, 768).any()) << "nothing below the fifth row";
+    // The texts stand on the window's grey: no pixel is lighter than it (a
+    // white text background would leave white bands behind each line).
+    int lighter = 0;
+    for (int y = 0; y < 5 * h; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t p = canvas.At(x, y);
+            lighter += ((p & 0xFF) > 0xC8 || ((p >> 8) & 0xFF) > 0xC8 || (p >> 16) > 0xC8) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(lighter, 0);
 }
 
 TEST_F(TargetScreen, TargetFollowsPointCount) {

@@ -64,6 +64,9 @@ TEST(CalibrationSolve, ExpectedPositionsFollowOrientationAndLogicalMaximum) {
     EXPECT_EQ(Expected(0x7FFF, 2), (P{26214, 6554, 6554, 26214, 26214, 6554, 26214, 6554}));
     EXPECT_EQ(Expected(0x7FFF, 3), (P{26214, 6554, 26214, 6554, 6553, 26213, 26213, 6553}));
     EXPECT_EQ(Expected(65535, 2), (P{19660, -19661, -19661, 19660, 19660, -19661, 19660, -19661}));
+    // Mirrored about 0x7FFF whatever the maximum, not about the maximum itself.
+    EXPECT_EQ(Expected(65535, 1), (P{13107, 52428, 13107, 52428, 19660, -19661, -19661, 19660}));
+    EXPECT_EQ(Expected(4095, 3), (P{31948, 29491, 31948, 29491, 819, 3276, 3276, 819}));
     // The product 4 * maximum wraps modulo 2^32 before the division.
     EXPECT_EQ(Expected(0x40000000u, 0)[1], 0);
     EXPECT_EQ(Expected(0xFFFFFFFFu, 0)[0], 858993459);

@@ -100,6 +100,8 @@ TEST(VcConfig, BadLinesAreNamed) {
               "line 5: at most 4 controllers");
     EXPECT_EQ(ParseError("other-device 0x845E\n"),
               "line 1: 'other-device' needs a vendor ID and a product ID (0..0xFFFF)");
+    EXPECT_EQ(ParseError("other-device 0x845E 1 sideways\n"),
+              "line 1: 'other-device' takes 'refuses-open' or 'no-attributes' after the IDs, not 'sideways'");
     EXPECT_EQ(ParseError("controller\nreport-bytes 01 zz\n"), "line 2: 'report-bytes' takes hexadecimal bytes, not 'zz'");
 }
 

@@ -201,9 +201,9 @@ class Run:
         time.sleep(hold)
         xdotool("mouseup", button)
 
-    def collect(self, first_cue=1, buttons=(1, 1, 1, 1)):
-        """Touches the four targets of one pass, each once it is shown."""
-        for i in range(SCREEN_TARGETS):
+    def collect(self, first_cue=1, buttons=(1, 1, 1, 1), start=0):
+        """Touches the targets of one pass from `start` on, each once it is shown."""
+        for i in range(start, SCREEN_TARGETS):
             self.wait_cues(first_cue + i)
             self.touch(i, buttons[i])
         self.wait_cues(first_cue + SCREEN_TARGETS)
@@ -228,6 +228,17 @@ class Run:
     def answer(self, caption, key):
         self.wait_box(caption)
         xdotool("key", key)
+        self.box_gone(caption)
+
+    def click_only_button(self, caption):
+        """Clicks the one button of a box with the mouse. Wine centres it
+        across the box, its middle 25 px above the box's lower edge."""
+        box = self.wait_box(caption)
+        geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", box], capture_output=True,
+                                  text=True).stdout
+        g = dict(line.split("=") for line in geometry.split())
+        xdotool("mousemove", int(g["X"]) + int(g["WIDTH"]) // 2, int(g["Y"]) + int(g["HEIGHT"]) - 25,
+                "click", 1)
         self.box_gone(caption)
 
     def post_close(self):
@@ -266,9 +277,9 @@ def xdotool(*args):
     subprocess.run(["xdotool"] + [str(a) for a in args], check=True)
 
 
-def solve(points):
+def solve(points, logical_max=32767):
     """calib-solve's expected positions and records for four raw points."""
-    args = [OPTIONS.solve] + [str(v) for p in points for v in p]
+    args = [OPTIONS.solve, "--logical-max", str(logical_max)] + [str(v) for p in points for v in p]
     out = subprocess.run(args, capture_output=True, text=True, check=True).stdout
     fields = {line.split()[0]: [int(v) for v in line.split()[1:]] for line in out.splitlines()
               if line.split() and line.split()[0] in ("expected", "record-x", "record-y")}
@@ -288,10 +299,10 @@ PASS_TRACE = ["Cx", "get", "Cy", "get"] + ["Q", "get"] * 4 + ["Q", "Cx", "get", 
 COMMIT_TRACE = ["CS", "get", "WC", "get"]
 
 
-def check_committed(run, points, label=""):
+def check_committed(run, points, label="", logical_max=32767):
     """The records sent and committed are calib-solve's for the points read;
     returns the worst distance of a target from its expected position."""
-    expected, rx, ry = solve(points)
+    expected, rx, ry = solve(points, logical_max)
     records = [e for e in run.events() if e.startswith("Cx accept") or e.startswith("Cy accept")]
     text = lambda r: " ".join(str(v) for v in r)
     run.equal(records[-2:], ["Cx accept " + text(rx), "Cy accept " + text(ry)], label + "records sent")
@@ -314,7 +325,10 @@ def full_calibration(panel, screenshot=False):
         run.wait_cues(1)
         if screenshot:
             check_first_target(run)
-        run.collect()
+            run.touch(0)
+            run.wait_cues(2)
+            check_second_target(run)
+        run.collect(start=1 if screenshot else 0)
         run.answer(CONFIRM, "Return")
         run.equal(run.exit_code(), 0, "exit code")
         run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
@@ -364,6 +378,27 @@ def check_first_target(run):
     if run.equal(len(runs), 3, "three text lines above the target"):
         run.check(starts[1] - starts[0] == starts[2] - starts[1] and runs[0][1] - runs[0][0] < starts[1] - starts[0] - 1,
                   "the texts on every other line (rows %s)" % runs)
+
+
+def check_second_target(run):
+    """After the first touch: the first target erased, one target at the
+    second position and nothing else below the texts, which stand on grey."""
+    time.sleep(0.5)
+    pixel = run.screenshot("second-target")
+    first = target(0, run.width, run.height)
+    second = target(1, run.width, run.height)
+    run.equal(pixel(*first), BACKGROUND, "the first target's centre erased")
+    run.equal(pixel(*second), (0, 0, 0), "the second target's centre")
+    radius = 0
+    while radius < 200 and sum(pixel(second[0], second[1] - radius - 1)) < 300:
+        radius += 1
+    top = first[1] - radius - 1  # the texts lie above the first target's row
+    lighter = sum(1 for y in range(0, top) for x in range(0, run.width, 2)
+                  if max(pixel(x, y)) > BACKGROUND[0])
+    run.equal(lighter, 0, "pixels lighter than the grey around the texts")
+    stray = [(x, y) for y in range(top, run.height, 2) for x in range(0, run.width, 2)
+             if pixel(x, y) != BACKGROUND and max(abs(x - second[0]), abs(y - second[1])) > radius + 1]
+    run.equal(stray[:5], [], "drawn pixels below the texts away from the second target")
 
 
 def no_then_yes(run):
@@ -425,12 +460,29 @@ def no_controller(run):
 
 
 def identity_refused(run):
+    """The error box is answered with a mouse click, as on a machine whose
+    only pointer is the touch screen: the click is the box's, not a point."""
     run.start()
-    run.answer(FATAL, "Return")
+    run.click_only_button(FATAL)
     run.equal(run.exit_code(timeout=10), 0, "exit code")
-    run.equal(run.trace(), ["Cx", "get"] * 8 + ["Cy", "get", "Rs"], "eight refused X records, Y, the abort")
+    run.equal(run.trace(), ["Cx", "get"] * 8 + ["Cy", "get", "Rs"],
+              "eight refused X records, Y, the abort: no cue, no read, no record")
     run.equal(run.cues(), 0, "no target shown")
     run.equal(run.store_text(), None, "store untouched")
+
+
+def logical_maxima(logical_max):
+    """A whole calibration solved for the maximum the controller reports (or
+    32767 when it reports none)."""
+    def scenario(run):
+        run.start()
+        run.collect()
+        run.answer(CONFIRM, "Return")
+        run.equal(run.exit_code(), 0, "exit code")
+        points = run.raw_points()
+        if run.equal(len(points), 4, "touch reads with a packet"):
+            check_committed(run, points, "maximum %d: " % logical_max, logical_max)
+    return scenario
 
 
 def records_refused(run):
@@ -678,6 +730,8 @@ SCENARIOS = {
     "wm_close": abandon("wm-close"),
     "no_controller": (no_controller, None),
     "identity_refused": (identity_refused, ["fault reject 8"]),
+    "logical_max_4095": (logical_maxima(4095), ["value-caps 2 4095 2047"]),
+    "logical_max_none": (logical_maxima(32767), ["value-caps 0"]),
     "records_refused": (records_refused, ["fault reject 8 after-cues 5"]),
     "commit_refused": (commit_refused, ["fault reject 8 after-accepts 4"]),
     "second_copy": second_copy,

@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) {
                 return Refuse(std::string("option ") + word + " needs a value");
             }
-            const bool isOrientation = word[2] == 'o';
+            const bool isOrientation = std::strcmp(word, "--orientation") == 0;
             if (!TakeNumber(argv[++i], isOrientation ? kInt32Min : 0,
                             isOrientation ? kInt32Max : kUint32Max, word,
                             isOrientation ? &orientation : &logicalMax)) {

@@ -110,12 +110,18 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
         if (key == "other-device") {
             long long vid = 0;
             long long pid = 0;
-            if (!needArgs(2) || !ParseRanged(words[1], 0, 0xFFFF, &vid) ||
+            if ((argc != 2 && argc != 3) || !ParseRanged(words[1], 0, 0xFFFF, &vid) ||
                 !ParseRanged(words[2], 0, 0xFFFF, &pid)) {
                 return fail("'other-device' needs a vendor ID and a product ID (0..0xFFFF)");
             }
-            config->others.push_back(
-                VcOtherDevice{static_cast<std::uint16_t>(vid), static_cast<std::uint16_t>(pid)});
+            const std::string how = argc == 3 ? words[3] : "";
+            if (argc == 3 && how != "refuses-open" && how != "no-attributes") {
+                return fail("'other-device' takes 'refuses-open' or 'no-attributes' after the IDs, not '" +
+                            how + "'");
+            }
+            config->others.push_back(VcOtherDevice{static_cast<std::uint16_t>(vid),
+                                                   static_cast<std::uint16_t>(pid),
+                                                   how == "refuses-open", how == "no-attributes"});
             config->devices.push_back(VcDeviceEntry{false, static_cast<int>(config->others.size()) - 1});
             continue;
         }

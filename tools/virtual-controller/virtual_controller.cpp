@@ -326,6 +326,7 @@ bool VcGetDeviceInfo(const VcSystem& system, int deviceIndex, VcDeviceInfo* info
         info->productId = c.productId;
         info->versionNumber = c.versionNumber;
         info->featureReportLength = c.featureReportLength;
+        info->attributesReadable = true;
         info->valueCapCount = c.valueCapCount;
         std::copy(c.logicalMax, c.logicalMax + kVcMaxValueCaps, info->logicalMax);
     } else {
@@ -335,6 +336,7 @@ bool VcGetDeviceInfo(const VcSystem& system, int deviceIndex, VcDeviceInfo* info
         info->productId = o.productId;
         info->versionNumber = 0x0100;
         info->featureReportLength = 0;
+        info->attributesReadable = !o.noAttributes;
         info->valueCapCount = 0;
     }
     return true;

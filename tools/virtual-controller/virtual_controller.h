@@ -99,9 +99,13 @@ VcControllerConfig VcDefaultControllerConfig();
 
 // A HID device that is not a controller of ours (for example Wine's own
 // virtual mouse and keyboard, vendor ID 0x845E).
+// Like the system's own keyboards and mice on a real machine, one may refuse
+// the program's open, or have attributes that cannot be read.
 struct VcOtherDevice {
     std::uint16_t vendorId;
     std::uint16_t productId;
+    bool refusesOpen;   // its DevicePath cannot be opened
+    bool noAttributes;  // HidD_GetAttributes fails on it
 };
 
 // One entry of the enumeration order: a controller or another device.
@@ -132,6 +136,7 @@ struct VcDeviceInfo {
     std::uint16_t productId;
     std::uint16_t versionNumber;
     std::uint16_t featureReportLength;  // 0 for other devices
+    bool attributesReadable;            // false: HidD_GetAttributes fails
     std::int32_t valueCapCount;
     std::int32_t logicalMax[kVcMaxValueCaps];
 };

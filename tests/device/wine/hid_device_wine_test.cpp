@@ -141,6 +141,20 @@ TEST_F(HidDeviceWine, MatchIndexCountsOnlyControllersOfOurVendor) {
     EXPECT_EQ(VcLiveDeviceInfoSets(), 0);
 }
 
+TEST_F(HidDeviceWine, InterfacesThatRefuseTheOpenOrTheirAttributesAreSkipped) {
+    // On a real machine the system's own keyboards and mice refuse the open;
+    // the search goes on past them to the controller.
+    for (const char* unusable : {"other-device 0x845E 0x0003 refuses-open\n",
+                                 "other-device 0x845E 0x0004 no-attributes\n"}) {
+        VcScenario scenario(std::string(unusable) + Controller("report-length 64"));
+        ASSERT_TRUE(scenario.ok());
+        ASSERT_TRUE(OpenTouchDevice(kVendor, 0)) << unusable;
+        EXPECT_EQ(gSession.featureReportLength, 64) << unusable;
+        EXPECT_EQ(scenario.OpenDeviceFiles(), 1) << "only the controller stays open: " << unusable;
+        ResetSession();
+    }
+}
+
 TEST_F(HidDeviceWine, OpenFailsCleanlyWithoutPreparsedDataOrCapabilities) {
     VcScenario scenario(Controller());
     ASSERT_TRUE(scenario.ok());

@@ -153,6 +153,7 @@ BOOLEAN NTAPI HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
     if (device < 0) return FALSE;
     VcDeviceInfo info{};
     if (!VcGetDeviceInfo(State().system, device, &info)) return Fail(ERROR_INVALID_FUNCTION);
+    if (!info.attributesReadable) return Fail(ERROR_GEN_FAILURE);
     attributes->VendorID = info.vendorId;
     attributes->ProductID = info.productId;
     attributes->VersionNumber = info.versionNumber;

@@ -93,6 +93,15 @@ bool VcCreateDeviceFiles(const std::wstring& configPath, const VcConfig& config)
     bool ok = true;
     for (int i = 0; i < static_cast<int>(config.devices.size()); ++i) {
         const std::wstring path = VcDevicePath(configPath, config, i);
+        const VcDeviceEntry& entry = config.devices[static_cast<std::size_t>(i)];
+        if (!entry.isController && config.others[static_cast<std::size_t>(entry.index)].refusesOpen) {
+            // A directory in its place: opening it as a file fails with
+            // ERROR_ACCESS_DENIED, as a system keyboard refuses the open.
+            if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                ok = false;
+            }
+            continue;
+        }
         HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {

@@ -28,8 +28,8 @@ bool VcReadConfigFile(const std::wstring& path, VcConfig* config, std::string* e
 // The DevicePath of enumeration entry `deviceIndex`.
 std::wstring VcDevicePath(const std::wstring& configPath, const VcConfig& config, int deviceIndex);
 
-// Creates the devices directory and one empty file per entry. False when any
-// of them can't be made.
+// Creates the devices directory and one empty file per entry (a directory
+// for a device that refuses the open). False when any of them can't be made.
 bool VcCreateDeviceFiles(const std::wstring& configPath, const VcConfig& config);
 
 // The enumeration entry whose device file `handle` is open on, or -1 (also
