@@ -59,7 +59,9 @@ bool ParseRecordsText(const std::string& text, std::int32_t records[2][4], std::
             }
         }
         const std::vector<std::string> words = Words(line);
-        if (words.empty() || words[0].compare(0, 6, "record") != 0) continue;
+        if (words.empty() || (words[0] != "record" && words[0].compare(0, 7, "record-") != 0)) {
+            continue;
+        }
         int axis = -1;
         if (words[0] == "record-x") axis = 0;
         if (words[0] == "record-y") axis = 1;

@@ -14,8 +14,8 @@ constexpr std::size_t kRecordsFileMax = 65536;
 // line, each with exactly four signed 32-bit decimal numbers (factor of raw
 // x, factor of raw y, offset, divisor) and a divisor other than 0. Other
 // lines (calib-solve's `expected`, `coefficients`, `fit`) are passed over,
-// but a line whose first word begins with "record" and is neither of the two
-// is an error. On false `error` names the line and the fault and `records`
+// but a line whose first word is "record" or begins with "record-" and is
+// neither of the two is an error. On false `error` names the line and the fault and `records`
 // is untouched.
 bool ParseRecordsText(const std::string& text, std::int32_t records[2][4], std::string* error);
 
