@@ -3,11 +3,10 @@
 // accept.
 #include "app/ctl/ctl_commands.h"
 
-#include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <vector>
+#include <cstring>
 
 #include "app/ctl/ctl_options.h"
 #include "app/ctl/ctl_output.h"
@@ -27,24 +26,29 @@ namespace {
 // Between two reads of the touch packets in `watch`.
 constexpr std::uint32_t kWatchPollMs = 20;
 
-int Fail(int status, const std::string& message) {
-    std::fprintf(stderr, "kelcalib-ctl: %s\n", message.c_str());
+int Fail(int status, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::fputs("kelcalib-ctl: ", stderr);
+    std::vfprintf(stderr, format, arguments);
+    std::fputs("\n", stderr);
+    va_end(arguments);
     return status;
 }
 
-// Every HID interface in search order; false when the system's list can't
-// be read.
-bool ListInterfaces(std::uint16_t vendorId, std::vector<HidInterfaceInfo>* interfaces) {
-    interfaces->assign(32, HidInterfaceInfo{});
+// Every HID interface in search order, in memory the caller frees; null when
+// the system's list can't be read.
+HidInterfaceInfo* ListInterfaces(std::uint16_t vendorId, int* count) {
+    int capacity = 32;
     for (;;) {
-        const int capacity = static_cast<int>(interfaces->size());
-        const int count = ListHidInterfaces(vendorId, interfaces->data(), capacity);
-        if (count < 0) return false;
-        if (count <= capacity) {
-            interfaces->resize(static_cast<std::size_t>(count));
-            return true;
-        }
-        interfaces->assign(static_cast<std::size_t>(count), HidInterfaceInfo{});
+        auto* interfaces = static_cast<HidInterfaceInfo*>(
+            std::calloc(static_cast<std::size_t>(capacity), sizeof(HidInterfaceInfo)));
+        if (interfaces == nullptr) return nullptr;
+        *count = ListHidInterfaces(vendorId, interfaces, capacity);
+        if (*count >= 0 && *count <= capacity) return interfaces;
+        std::free(interfaces);
+        if (*count < 0) return nullptr;
+        capacity = *count;
     }
 }
 
@@ -53,66 +57,72 @@ void ProbeReportIds(bool answered[3]) {
     const std::size_t size = gSession.featureReportLength > kFeatureBufferSize
                                  ? gSession.featureReportLength
                                  : kFeatureBufferSize;
-    std::vector<std::uint8_t> buffer(size);
+    auto* buffer = static_cast<std::uint8_t*>(std::calloc(size, 1));
     for (int i = 0; i < 3; ++i) {
-        buffer.assign(size, 0);
+        answered[i] = false;
+        if (buffer == nullptr) continue;
+        std::memset(buffer, 0, size);
         buffer[0] = kCtlReportIds[i];
-        answered[i] = PlatformGetFeature(gSession.device, buffer.data(), gSession.featureReportLength);
+        answered[i] = PlatformGetFeature(gSession.device, buffer, gSession.featureReportLength);
     }
+    std::free(buffer);
 }
 
 int RunList(const CtlOptions& options) {
-    std::vector<HidInterfaceInfo> interfaces;
-    if (!ListInterfaces(options.vendorId, &interfaces)) {
+    int count = 0;
+    HidInterfaceInfo* interfaces = ListInterfaces(options.vendorId, &count);
+    if (interfaces == nullptr) {
         return Fail(kCtlExitDevice, "cannot read the system's list of HID devices");
     }
-    std::vector<CtlListedController> controllers;
-    std::vector<HidInterfaceInfo> others;
-    std::string denied;
-    for (const HidInterfaceInfo& info : interfaces) {
+    auto* controllers = static_cast<CtlListedController*>(
+        std::calloc(static_cast<std::size_t>(count) + 1, sizeof(CtlListedController)));
+    if (controllers == nullptr) {
+        std::free(interfaces);
+        return Fail(kCtlExitDevice, "out of memory");
+    }
+    int controllerCount = 0;
+    char denied[kCtlMessageSize] = "";
+    for (int i = 0; i < count; ++i) {
+        const HidInterfaceInfo& info = interfaces[i];
         if (!info.ours) {
-            others.push_back(info);
-            std::string why;
-            if (denied.empty() && CtlDeniedController(info, options.vendorId, &why)) denied = why;
+            if (denied[0] == '\0') {
+                CtlDeniedController(info, options.vendorId, denied, sizeof denied);
+            }
             continue;
         }
-        CtlListedController c{};
-        c.info = info;
-        c.index = static_cast<int>(controllers.size());
-        std::string why;
-        if (CtlOpenController(options.vendorId, static_cast<std::uint16_t>(c.index), &why) ==
-            CtlOpenResult::kOpened) {
+        CtlListedController& c = controllers[controllerCount];
+        c.info = &info;
+        if (CtlOpenController(options.vendorId, static_cast<std::uint16_t>(controllerCount),
+                              c.openProblem, sizeof c.openProblem) == CtlOpenResult::kOpened) {
+            c.openProblem[0] = '\0';
             ProbeReportIds(c.answered);
             CtlCloseController();
-        } else {
-            c.openProblem = why;
         }
-        controllers.push_back(c);
+        ++controllerCount;
     }
-    PrintList(options.json, options.all, options.vendorId, controllers, others);
-    if (!controllers.empty()) return kCtlExitOk;
-    if (!denied.empty()) return Fail(kCtlExitPermission, denied);
-    return Fail(kCtlExitNoController,
-                "no controller with vendor ID " + HexId(options.vendorId) + " among " +
-                    std::to_string(interfaces.size()) + " HID devices" +
-                    (options.all ? "" : " (--all lists them)"));
+    PrintList(options.json, options.all, options.vendorId, controllers, controllerCount, interfaces,
+              count);
+    std::free(controllers);
+    std::free(interfaces);
+    if (controllerCount > 0) return kCtlExitOk;
+    if (denied[0] != '\0') return Fail(kCtlExitPermission, "%s", denied);
+    return Fail(kCtlExitNoController, "no controller with vendor ID 0x%04X among %d HID devices%s",
+                options.vendorId, count, options.all ? "" : " (--all lists them)");
 }
 
 int OpenOrFail(const CtlOptions& options) {
-    std::string why;
-    switch (CtlOpenController(options.vendorId, options.index, &why)) {
+    char why[kCtlMessageSize] = "";
+    switch (CtlOpenController(options.vendorId, options.index, why, sizeof why)) {
         case CtlOpenResult::kOpened: return kCtlExitOk;
-        case CtlOpenResult::kNoController: return Fail(kCtlExitNoController, why);
-        case CtlOpenResult::kNoPermission: return Fail(kCtlExitPermission, why);
+        case CtlOpenResult::kNoController: return Fail(kCtlExitNoController, "%s", why);
+        case CtlOpenResult::kNoPermission: return Fail(kCtlExitPermission, "%s", why);
         case CtlOpenResult::kFailed: break;
     }
-    return Fail(kCtlExitDevice, why);
+    return Fail(kCtlExitDevice, "%s", why);
 }
 
-std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
+std::int64_t MillisecondsSince(std::uint64_t start) {
+    return static_cast<std::int64_t>(CtlMilliseconds() - start);
 }
 
 // One line per change: a touch where the position differs from the last
@@ -122,13 +132,13 @@ int RunWatch(const CtlOptions& options) {
     const int opened = OpenOrFail(options);
     if (opened != kCtlExitOk) return opened;
     std::fprintf(stderr,
-                 "kelcalib-ctl: watching controller %u (vendor ID %s, logical maxima x %d, y %d); "
-                 "touch the panel, Ctrl-C ends\n",
-                 static_cast<unsigned>(options.index), HexId(options.vendorId).c_str(),
+                 "kelcalib-ctl: watching controller %u (vendor ID 0x%04X, logical maxima x %d, "
+                 "y %d); touch the panel, Ctrl-C ends\n",
+                 static_cast<unsigned>(options.index), options.vendorId,
                  static_cast<int>(gSession.logicalMaxX), static_cast<int>(gSession.logicalMaxY));
     CtlCatchInterrupt();
     SendTargetCue();
-    const auto start = std::chrono::steady_clock::now();
+    const std::uint64_t start = CtlMilliseconds();
     const std::int64_t limit = static_cast<std::int64_t>(options.seconds) * 1000;
     bool touching = false;
     std::uint16_t lastX = 0;
@@ -165,16 +175,17 @@ int RunWatch(const CtlOptions& options) {
     return kCtlExitOk;
 }
 
-// After a step that was not accepted the abort command puts the
-// controller back on its committed calibration: an X record it took must not
-// stay active beside the old Y.
+// After a step that was not accepted the abort command puts the controller
+// back on its committed calibration: an X record it took must not stay
+// active beside the old Y.
 int FailAndRestore(const char* what) {
     const bool restored = SendAbort();
     return Fail(kCtlExitDevice,
-                std::string("the controller did not accept ") + what +
-                    " (rejected, or no reply); nothing was committed" +
-                    (restored ? " and the controller is back on its committed calibration"
-                              : " and the abort command failed too"));
+                "the controller did not accept %s (rejected, or no reply); nothing was "
+                "committed%s",
+                what,
+                restored ? " and the controller is back on its committed calibration"
+                         : " and the abort command failed too");
 }
 
 // Sends both records (identity, or those in gSession.deviceRecords), then CS
@@ -186,22 +197,21 @@ int SendAndCommit(bool identity) {
     return kCtlExitOk;
 }
 
-void PrintCommitted(const CtlOptions& options, const char* command) {
-    const std::int32_t(*r)[4] = gSession.deviceRecords;
-    if (options.json) {
-        std::printf("{\"command\":\"%s\",\"index\":%u,\"vendor_id\":\"%s\",\"committed\":true,"
-                    "\"record_x\":[%d,%d,%d,%d],\"record_y\":[%d,%d,%d,%d]}\n",
-                    command, static_cast<unsigned>(options.index), HexId(options.vendorId).c_str(),
-                    static_cast<int>(r[0][0]), static_cast<int>(r[0][1]), static_cast<int>(r[0][2]),
-                    static_cast<int>(r[0][3]), static_cast<int>(r[1][0]), static_cast<int>(r[1][1]),
-                    static_cast<int>(r[1][2]), static_cast<int>(r[1][3]));
+// Opens the controller, sends and commits, closes; prints what was committed.
+int Commit(const CtlOptions& options, bool identity, const char* command) {
+    const int opened = OpenOrFail(options);
+    if (opened != kCtlExitOk) return opened;
+    const int status = SendAndCommit(identity);
+    CtlCloseController();
+    if (status != kCtlExitOk) return status;
+    if (identity) {
+        const std::int32_t records[2][4] = {{1, 0, 0, 1}, {0, 1, 0, 1}};
+        PrintCommitted(options.json, command, options.vendorId, options.index, records);
     } else {
-        std::printf("controller %u: committed record-x %d %d %d %d, record-y %d %d %d %d\n",
-                    static_cast<unsigned>(options.index), static_cast<int>(r[0][0]),
-                    static_cast<int>(r[0][1]), static_cast<int>(r[0][2]), static_cast<int>(r[0][3]),
-                    static_cast<int>(r[1][0]), static_cast<int>(r[1][1]), static_cast<int>(r[1][2]),
-                    static_cast<int>(r[1][3]));
+        PrintCommitted(options.json, command, options.vendorId, options.index,
+                       gSession.deviceRecords);
     }
+    return kCtlExitOk;
 }
 
 int RunReset(const CtlOptions& options) {
@@ -210,41 +220,22 @@ int RunReset(const CtlOptions& options) {
                     "reset replaces the controller's calibration with its factory mapping; "
                     "add --yes to do it");
     }
-    const int opened = OpenOrFail(options);
-    if (opened != kCtlExitOk) return opened;
-    const int status = SendAndCommit(true);
-    CtlCloseController();
-    if (status != kCtlExitOk) return status;
-    const std::int32_t identity[2][4] = {{1, 0, 0, 1}, {0, 1, 0, 1}};
-    for (int axis = 0; axis < 2; ++axis) {
-        for (int v = 0; v < 4; ++v) gSession.deviceRecords[axis][v] = identity[axis][v];
-    }
-    PrintCommitted(options, "reset");
-    return kCtlExitOk;
+    return Commit(options, true, "reset");
 }
 
-// The whole records file (or standard input), at most one byte past the
-// limit so that the parser can refuse a larger one.
-bool ReadRecordsFile(const std::string& path, std::string* text, std::string* error) {
-    const bool standardInput = path.empty() || path == "-";
-    std::FILE* file = standardInput ? stdin : CtlOpenFileForReading(path);
+// The whole records file (or standard input) into `text`, at most one byte
+// past the limit so that the parser refuses a larger one.
+bool ReadRecordsFile(const char* name, bool standardInput, char* text, std::size_t* length) {
+    std::FILE* file = standardInput ? stdin : CtlOpenFileForReading(name);
     if (file == nullptr) {
-        *error = "cannot open the records file " + path;
+        Fail(kCtlExitUsage, "cannot open the records file %s", name);
         return false;
     }
-    text->clear();
-    char chunk[4096];
-    std::size_t got = 0;
-    while (text->size() <= kRecordsFileMax && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text->append(chunk, got);
-    }
+    *length = std::fread(text, 1, kRecordsFileMax + 1, file);
     const bool readError = std::ferror(file) != 0;
     if (!standardInput) std::fclose(file);
-    if (readError) {
-        *error = "cannot read the records file " + (standardInput ? std::string("(standard input)") : path);
-        return false;
-    }
-    return true;
+    if (readError) Fail(kCtlExitUsage, "cannot read the records file %s", name);
+    return !readError;
 }
 
 int RunApply(const CtlOptions& options) {
@@ -253,39 +244,35 @@ int RunApply(const CtlOptions& options) {
                     "apply replaces the controller's calibration with the records; add --yes to "
                     "do it");
     }
-    std::string text;
-    std::string error;
-    if (!ReadRecordsFile(options.recordsPath, &text, &error)) return Fail(kCtlExitUsage, error);
+    const bool standardInput =
+        options.recordsPath == nullptr || std::strcmp(options.recordsPath, "-") == 0;
+    const char* name = standardInput ? "(standard input)" : options.recordsPath;
+    auto* text = static_cast<char*>(std::malloc(kRecordsFileMax + 1));
+    if (text == nullptr) return Fail(kCtlExitDevice, "out of memory");
+    std::size_t length = 0;
+    char error[kCtlMessageSize] = "";
     std::int32_t records[2][4];
-    if (!ParseRecordsText(text, records, &error)) {
-        const std::string name = options.recordsPath.empty() || options.recordsPath == "-"
-                                     ? std::string("(standard input)")
-                                     : options.recordsPath;
-        return Fail(kCtlExitUsage, "malformed records file " + name + ": " + error +
-                                       "; nothing was sent");
+    const bool read = ReadRecordsFile(name, standardInput, text, &length);
+    const bool parsed = read && ParseRecordsText(text, length, records, error, sizeof error);
+    std::free(text);
+    if (!read) return kCtlExitUsage;
+    if (!parsed) {
+        return Fail(kCtlExitUsage, "malformed records file %s: %s; nothing was sent", name, error);
     }
-    const int opened = OpenOrFail(options);
-    if (opened != kCtlExitOk) return opened;
-    for (int axis = 0; axis < 2; ++axis) {
-        for (int v = 0; v < 4; ++v) gSession.deviceRecords[axis][v] = records[axis][v];
-    }
-    const int status = SendAndCommit(false);
-    CtlCloseController();
-    if (status != kCtlExitOk) return status;
-    PrintCommitted(options, "apply");
-    return kCtlExitOk;
+    std::memcpy(gSession.deviceRecords, records, sizeof records);
+    return Commit(options, false, "apply");
 }
 
 }  // namespace
 
 int RunCtl(int argc, const char* const* argv) {
     CtlOptions options;
-    std::string error;
-    if (!ParseCtlOptions(argc, argv, &options, &error)) {
-        return Fail(kCtlExitUsage, error + " (see --help)");
+    char error[kCtlMessageSize] = "";
+    if (!ParseCtlOptions(argc, argv, &options, error, sizeof error)) {
+        return Fail(kCtlExitUsage, "%s (see --help)", error);
     }
     if (options.help) {
-        std::fputs(CtlUsageText().c_str(), stdout);
+        PrintCtlUsage(stdout);
         return kCtlExitOk;
     }
     if (options.version) {

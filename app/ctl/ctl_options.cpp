@@ -2,7 +2,6 @@
 // command; each may be given once; "--" ends the options.
 #include "app/ctl/ctl_options.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "app/session_state.h"
@@ -83,12 +82,13 @@ const char* CommandWord(CtlCommand command) {
 }
 
 // Decimal digits only, at most `high`.
-bool ParseDecimal(const std::string& text, std::uint32_t high, std::uint32_t* value) {
-    if (text.empty() || text.size() > 10) return false;
+bool ParseDecimal(const char* text, std::uint32_t high, std::uint32_t* value) {
+    const std::size_t length = std::strlen(text);
+    if (length == 0 || length > 10) return false;
     std::uint64_t v = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<std::uint64_t>(c - '0');
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        v = v * 10 + static_cast<std::uint64_t>(*p - '0');
     }
     if (v > high) return false;
     *value = static_cast<std::uint32_t>(v);
@@ -96,14 +96,13 @@ bool ParseDecimal(const std::string& text, std::uint32_t high, std::uint32_t* va
 }
 
 // 1 to 4 hexadecimal digits, with or without 0x.
-bool ParseVendorId(const std::string& text, std::uint16_t* value) {
-    std::size_t start = 0;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) start = 2;
-    const std::size_t digits = text.size() - start;
+bool ParseVendorId(const char* text, std::uint16_t* value) {
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
+    const std::size_t digits = std::strlen(text);
     if (digits < 1 || digits > 4) return false;
     unsigned v = 0;
-    for (std::size_t i = start; i < text.size(); ++i) {
-        const char c = text[i];
+    for (const char* p = text; *p != '\0'; ++p) {
+        const char c = *p;
         unsigned d = 0;
         if (c >= '0' && c <= '9') {
             d = static_cast<unsigned>(c - '0');
@@ -120,39 +119,50 @@ bool ParseVendorId(const std::string& text, std::uint16_t* value) {
     return true;
 }
 
-bool SetValue(const std::string& name, const std::string& value, CtlOptions* options,
-              std::string* error) {
+bool SetValue(const OptionRule& rule, const char* value, CtlOptions* options, char* error,
+              std::size_t errorSize) {
     std::uint32_t number = 0;
-    if (name == "--vid") {
+    if (std::strcmp(rule.name, "--vid") == 0) {
         if (ParseVendorId(value, &options->vendorId)) return true;
-        *error = "--vid takes a vendor ID in hexadecimal such as 0x1234, not '" + value + "'";
+        std::snprintf(error, errorSize,
+                      "--vid takes a vendor ID in hexadecimal such as 0x1234, not '%s'", value);
         return false;
     }
-    if (name == "--index") {
+    if (std::strcmp(rule.name, "--index") == 0) {
         if (ParseDecimal(value, 65535, &number)) {
             options->index = static_cast<std::uint16_t>(number);
             return true;
         }
-        *error = "--index takes a number 0..65535, not '" + value + "'";
+        std::snprintf(error, errorSize, "--index takes a number 0..65535, not '%s'", value);
         return false;
     }
     if (ParseDecimal(value, kMaxSeconds, &number) && number > 0) {
         options->seconds = number;
         return true;
     }
-    *error = "--seconds takes a number 1..86400, not '" + value + "'";
+    std::snprintf(error, errorSize, "--seconds takes a number 1..86400, not '%s'", value);
     return false;
+}
+
+// The option `word` names (up to a '='), or null.
+const OptionRule* FindOption(const char* word) {
+    const std::size_t length = std::strcspn(word, "=");
+    for (const OptionRule& rule : kOptions) {
+        if (std::strlen(rule.name) == length && std::strncmp(word, rule.name, length) == 0) {
+            return &rule;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
 
-std::string CtlUsageText() {
-    char text[sizeof kUsageFormat + 8];
-    std::snprintf(text, sizeof text, kUsageFormat, static_cast<unsigned>(KELCALIB_VENDOR_ID));
-    return text;
+void PrintCtlUsage(std::FILE* out) {
+    std::fprintf(out, kUsageFormat, static_cast<unsigned>(KELCALIB_VENDOR_ID));
 }
 
-bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, std::string* error) {
+bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, char* error,
+                     std::size_t errorSize) {
     *options = CtlOptions{};
     options->vendorId = static_cast<std::uint16_t>(KELCALIB_VENDOR_ID);
     for (int i = 1; i < argc; ++i) {
@@ -167,62 +177,60 @@ bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, std
         }
     }
 
-    const OptionRule* given[sizeof kOptions / sizeof kOptions[0]] = {};
-    int givenCount = 0;
+    constexpr int kOptionCount = sizeof kOptions / sizeof kOptions[0];
+    bool given[kOptionCount] = {};
     bool hasFile = false;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (!optionsEnded && word == "--") {
+        const char* word = argv[i];
+        if (!optionsEnded && std::strcmp(word, "--") == 0) {
             optionsEnded = true;
             continue;
         }
-        if (!optionsEnded && word.size() > 1 && word[0] == '-') {
-            const std::size_t equals = word.find('=');
-            const std::string name = word.substr(0, equals);
-            const OptionRule* rule = nullptr;
-            for (const OptionRule& candidate : kOptions) {
-                if (name == candidate.name) rule = &candidate;
-            }
+        if (!optionsEnded && word[0] == '-' && word[1] != '\0') {
+            const OptionRule* rule = FindOption(word);
             if (rule == nullptr) {
-                *error = "unknown option '" + name + "'";
+                const std::size_t length = std::strcspn(word, "=");
+                std::snprintf(error, errorSize, "unknown option '%.*s'", static_cast<int>(length),
+                              word);
                 return false;
             }
-            for (int g = 0; g < givenCount; ++g) {
-                if (given[g] == rule) {
-                    *error = name + " is given twice";
-                    return false;
-                }
+            const int slot = static_cast<int>(rule - kOptions);
+            if (given[slot]) {
+                std::snprintf(error, errorSize, "%s is given twice", rule->name);
+                return false;
             }
-            given[givenCount++] = rule;
+            given[slot] = true;
+            const char* equals = std::strchr(word, '=');
             if (!rule->takesValue) {
-                if (equals != std::string::npos) {
-                    *error = name + " takes no value";
+                if (equals != nullptr) {
+                    std::snprintf(error, errorSize, "%s takes no value", rule->name);
                     return false;
                 }
-                if (name == "--json") options->json = true;
-                if (name == "--all") options->all = true;
-                if (name == "--yes") options->yes = true;
+                if (std::strcmp(rule->name, "--json") == 0) options->json = true;
+                if (std::strcmp(rule->name, "--all") == 0) options->all = true;
+                if (std::strcmp(rule->name, "--yes") == 0) options->yes = true;
                 continue;
             }
-            std::string value;
-            if (equals != std::string::npos) {
-                value = word.substr(equals + 1);
+            const char* value = nullptr;
+            if (equals != nullptr) {
+                value = equals + 1;
             } else if (i + 1 < argc) {
                 value = argv[++i];
             } else {
-                *error = name + " needs a value";
+                std::snprintf(error, errorSize, "%s needs a value", rule->name);
                 return false;
             }
-            if (!SetValue(name, value, options, error)) return false;
+            if (!SetValue(*rule, value, options, error, errorSize)) return false;
             continue;
         }
         if (options->command == CtlCommand::kNone) {
             for (const CommandName& command : kCommands) {
-                if (word == command.word) options->command = command.command;
+                if (std::strcmp(word, command.word) == 0) options->command = command.command;
             }
             if (options->command == CtlCommand::kNone) {
-                *error = "unknown command '" + word + "' (list, watch, reset or apply)";
+                std::snprintf(error, errorSize,
+                              "unknown command '%s' (list, watch, reset or apply)", word);
                 return false;
             }
             continue;
@@ -232,21 +240,22 @@ bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, std
             options->recordsPath = word;
             continue;
         }
-        *error = "unexpected argument '" + word + "'";
+        std::snprintf(error, errorSize, "unexpected argument '%s'", word);
         return false;
     }
 
     if (options->command == CtlCommand::kNone) {
-        *error = "no command given (list, watch, reset or apply)";
+        std::snprintf(error, errorSize, "no command given (list, watch, reset or apply)");
         return false;
     }
-    for (int g = 0; g < givenCount; ++g) {
-        const OptionRule& rule = *given[g];
-        if (rule.only[0] == CtlCommand::kNone) continue;
+    for (int slot = 0; slot < kOptionCount; ++slot) {
+        const OptionRule& rule = kOptions[slot];
+        if (!given[slot] || rule.only[0] == CtlCommand::kNone) continue;
         bool applies = false;
         for (const CtlCommand command : rule.only) applies = applies || command == options->command;
         if (!applies) {
-            *error = std::string(rule.name) + " does not apply to " + CommandWord(options->command);
+            std::snprintf(error, errorSize, "%s does not apply to %s", rule.name,
+                          CommandWord(options->command));
             return false;
         }
     }

@@ -2,8 +2,9 @@
 #ifndef KELCALIB_APP_CTL_CTL_OPTIONS_H
 #define KELCALIB_APP_CTL_CTL_OPTIONS_H
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
+#include <cstdio>
 
 enum class CtlCommand { kNone, kList, kWatch, kReset, kApply };
 
@@ -12,12 +13,12 @@ struct CtlOptions {
     bool help;
     bool version;
     bool json;
-    bool all;      // list: every HID device, not only ours
-    bool yes;      // reset, apply: the user means it
-    std::uint16_t index;       // match index among our controllers
-    std::uint32_t seconds;     // watch: 0 runs until Ctrl-C
-    std::uint16_t vendorId;    // KELCALIB_VENDOR_ID unless --vid
-    std::string recordsPath;   // apply: empty or "-" reads standard input
+    bool all;                 // list: every HID device, not only ours
+    bool yes;                 // reset, apply: the user means it
+    std::uint16_t index;      // match index among our controllers
+    std::uint32_t seconds;    // watch: 0 runs until Ctrl-C
+    std::uint16_t vendorId;   // KELCALIB_VENDOR_ID unless --vid
+    const char* recordsPath;  // apply: null or "-" reads standard input
 };
 
 // Exit statuses, as --help documents them.
@@ -27,12 +28,16 @@ constexpr int kCtlExitUsage = 2;         // bad command line or bad input file
 constexpr int kCtlExitNoController = 3;  // no controller of the vendor ID (at that index)
 constexpr int kCtlExitPermission = 4;    // the controller exists but may not be opened
 
-// The --help text, with the vendor ID of this build.
-std::string CtlUsageText();
+// Room for one message line of the tool.
+constexpr std::size_t kCtlMessageSize = 512;
 
-// Fills `options` from argv[1..argc-1]. On a bad command line returns false
-// with `error` saying why in one line. --help and --version win over
-// everything else on the line.
-bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, std::string* error);
+// The --help text, with the vendor ID of this build.
+void PrintCtlUsage(std::FILE* out);
+
+// Fills `options` from argv[1..argc-1] (the path points into argv). On a bad
+// command line returns false with `error` saying why in one line. --help and
+// --version win over everything else on the line.
+bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, char* error,
+                     std::size_t errorSize);
 
 #endif  // KELCALIB_APP_CTL_CTL_OPTIONS_H

@@ -5,31 +5,32 @@
 
 namespace {
 
-std::string ReportIdsText(const CtlListedController& c, bool json) {
-    std::string text;
+void PrintReportIds(const CtlListedController& c, bool json) {
+    bool first = true;
     for (int i = 0; i < 3; ++i) {
         if (!c.answered[i]) continue;
-        char id[16];
-        std::snprintf(id, sizeof id, json ? "\"0x%02X\"" : "0x%02X", kCtlReportIds[i]);
-        if (!text.empty()) text += json ? "," : " ";
-        text += id;
+        std::printf(json ? "%s\"0x%02X\"" : "%s0x%02X", first ? "" : (json ? "," : " "),
+                    kCtlReportIds[i]);
+        first = false;
     }
-    return text;
+    if (first && !json) std::printf("none");
 }
 
-void PrintControllerText(const CtlListedController& c) {
-    const HidInterfaceInfo& d = c.info;
-    std::printf("controller %d: %s\n", c.index, d.name[0] != '\0' ? d.name : "(no name)");
+void PrintControllerText(const CtlListedController& c, int index) {
+    const HidInterfaceInfo& d = *c.info;
+    std::printf("controller %d: %s\n", index, d.name[0] != '\0' ? d.name : "(no name)");
     std::printf("  device:                %s\n", d.path);
     std::printf("  vendor:product:        %04X:%04X\n", d.vendorId, d.productId);
     std::printf("  feature report length: %u bytes\n", static_cast<unsigned>(d.featureReportLength));
     std::printf("  logical maxima:        x %" PRId32 ", y %" PRId32 "\n", d.logicalMaxX,
                 d.logicalMaxY);
-    if (!c.openProblem.empty()) {
-        std::printf("  report IDs answering:  not probed (%s)\n", c.openProblem.c_str());
+    if (d.problem[0] != '\0') std::printf("  problem:               %s\n", d.problem);
+    std::printf("  report IDs answering:  ");
+    if (c.openProblem[0] != '\0') {
+        std::printf("not probed (%s)\n", c.openProblem);
     } else {
-        const std::string ids = ReportIdsText(c, false);
-        std::printf("  report IDs answering:  %s\n", ids.empty() ? "none" : ids.c_str());
+        PrintReportIds(c, false);
+        std::printf("\n");
     }
 }
 
@@ -42,87 +43,100 @@ void PrintOtherText(const HidInterfaceInfo& d) {
     }
 }
 
-std::string ControllerJson(const CtlListedController& c) {
-    const HidInterfaceInfo& d = c.info;
-    char numbers[160];
-    std::snprintf(numbers, sizeof numbers,
-                  "\"feature_report_length\":%u,\"logical_max_x\":%" PRId32
-                  ",\"logical_max_y\":%" PRId32,
-                  static_cast<unsigned>(d.featureReportLength), d.logicalMaxX, d.logicalMaxY);
-    std::string json = "{\"index\":" + std::to_string(c.index) + ",\"path\":" + JsonQuote(d.path) +
-                       ",\"vendor_id\":\"" + HexId(d.vendorId) + "\",\"product_id\":\"" +
-                       HexId(d.productId) + "\",\"name\":" + JsonQuote(d.name) + "," + numbers;
-    if (c.openProblem.empty()) {
-        json += ",\"report_ids\":[" + ReportIdsText(c, true) + "]";
-    } else {
-        json += ",\"report_ids\":null,\"problem\":" + JsonQuote(c.openProblem);
-    }
-    return json + "}";
+void PrintIds(const HidInterfaceInfo& d) {
+    std::printf("\"vendor_id\":\"0x%04X\",\"product_id\":\"0x%04X\",\"name\":", d.vendorId,
+                d.productId);
+    PrintJsonString(d.name);
 }
 
-std::string OtherJson(const HidInterfaceInfo& d) {
-    std::string json = "{\"path\":" + JsonQuote(d.path) + ",\"queried\":" +
-                       (d.queried ? "true" : "false");
-    if (d.queried) {
-        json += ",\"vendor_id\":\"" + HexId(d.vendorId) + "\",\"product_id\":\"" +
-                HexId(d.productId) + "\",\"name\":" + JsonQuote(d.name);
+void PrintControllerJson(const CtlListedController& c, int index) {
+    const HidInterfaceInfo& d = *c.info;
+    std::printf("{\"index\":%d,\"path\":", index);
+    PrintJsonString(d.path);
+    std::printf(",");
+    PrintIds(d);
+    std::printf(",\"feature_report_length\":%u,\"logical_max_x\":%" PRId32
+                ",\"logical_max_y\":%" PRId32 ",\"report_ids\":",
+                static_cast<unsigned>(d.featureReportLength), d.logicalMaxX, d.logicalMaxY);
+    if (c.openProblem[0] == '\0') {
+        std::printf("[");
+        PrintReportIds(c, true);
+        std::printf("]");
+    } else {
+        std::printf("null");
     }
-    return json + ",\"problem\":" + JsonQuote(d.problem) + "}";
+    const char* problem = c.openProblem[0] != '\0' ? c.openProblem : d.problem;
+    if (problem[0] != '\0') {
+        std::printf(",\"problem\":");
+        PrintJsonString(problem);
+    }
+    std::printf("}");
+}
+
+void PrintOtherJson(const HidInterfaceInfo& d) {
+    std::printf("{\"path\":");
+    PrintJsonString(d.path);
+    std::printf(",\"queried\":%s,", d.queried ? "true" : "false");
+    if (d.queried) {
+        PrintIds(d);
+        std::printf(",");
+    }
+    std::printf("\"problem\":");
+    PrintJsonString(d.problem);
+    std::printf("}");
 }
 
 }  // namespace
 
-std::string JsonQuote(const std::string& text) {
-    std::string out = "\"";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
+void PrintJsonString(const char* text) {
+    std::putchar('"');
+    for (const char* p = text; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
         if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
+            std::putchar('\\');
+            std::putchar(c);
         } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
+            std::printf("\\u%04x", c);
         } else {
-            out += ch;
+            std::putchar(c);
         }
     }
-    return out + "\"";
+    std::putchar('"');
 }
 
-std::string HexId(std::uint16_t id) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", id);
-    return text;
-}
-
-void PrintList(bool json, bool all, std::uint16_t vendorId,
-               const std::vector<CtlListedController>& controllers,
-               const std::vector<HidInterfaceInfo>& others) {
-    if (json) {
-        std::string out = "{\"vendor_id\":\"" + HexId(vendorId) + "\",\"controllers\":[";
-        for (std::size_t i = 0; i < controllers.size(); ++i) {
-            out += (i > 0 ? "," : "") + ControllerJson(controllers[i]);
+void PrintList(bool json, bool all, std::uint16_t vendorId, const CtlListedController* controllers,
+               int controllerCount, const HidInterfaceInfo* interfaces, int interfaceCount) {
+    if (!json) {
+        for (int i = 0; i < controllerCount; ++i) PrintControllerText(controllers[i], i);
+        for (int i = 0; all && i < interfaceCount; ++i) {
+            if (!interfaces[i].ours) PrintOtherText(interfaces[i]);
         }
-        out += "]";
-        if (all) {
-            out += ",\"other_devices\":[";
-            for (std::size_t i = 0; i < others.size(); ++i) {
-                out += (i > 0 ? "," : "") + OtherJson(others[i]);
-            }
-            out += "]";
-        }
-        std::printf("%s}\n", out.c_str());
         return;
     }
-    for (const CtlListedController& c : controllers) PrintControllerText(c);
-    if (all) {
-        for (const HidInterfaceInfo& d : others) PrintOtherText(d);
+    std::printf("{\"vendor_id\":\"0x%04X\",\"controllers\":[", vendorId);
+    for (int i = 0; i < controllerCount; ++i) {
+        if (i > 0) std::printf(",");
+        PrintControllerJson(controllers[i], i);
     }
+    std::printf("]");
+    if (all) {
+        std::printf(",\"other_devices\":[");
+        bool first = true;
+        for (int i = 0; i < interfaceCount; ++i) {
+            if (interfaces[i].ours) continue;
+            if (!first) std::printf(",");
+            PrintOtherJson(interfaces[i]);
+            first = false;
+        }
+        std::printf("]");
+    }
+    std::printf("}\n");
 }
 
 void PrintTouch(bool json, std::int64_t milliseconds, bool touching, std::uint16_t x,
                 std::uint16_t y) {
+    const std::int64_t seconds = milliseconds / 1000;
+    const int fraction = static_cast<int>(milliseconds % 1000);
     if (json) {
         if (touching) {
             std::printf("{\"ms\":%" PRId64 ",\"event\":\"touch\",\"x\":%u,\"y\":%u}\n", milliseconds,
@@ -131,10 +145,27 @@ void PrintTouch(bool json, std::int64_t milliseconds, bool touching, std::uint16
             std::printf("{\"ms\":%" PRId64 ",\"event\":\"lift\"}\n", milliseconds);
         }
     } else if (touching) {
-        std::printf("%8.3f s  x %5u  y %5u\n", static_cast<double>(milliseconds) / 1000.0,
+        std::printf("%4" PRId64 ".%03d s  x %5u  y %5u\n", seconds, fraction,
                     static_cast<unsigned>(x), static_cast<unsigned>(y));
     } else {
-        std::printf("%8.3f s  lifted\n", static_cast<double>(milliseconds) / 1000.0);
+        std::printf("%4" PRId64 ".%03d s  lifted\n", seconds, fraction);
     }
     std::fflush(stdout);
+}
+
+void PrintCommitted(bool json, const char* command, std::uint16_t vendorId, std::uint16_t index,
+                    const std::int32_t records[2][4]) {
+    const std::int32_t* x = records[0];
+    const std::int32_t* y = records[1];
+    if (json) {
+        std::printf("{\"command\":\"%s\",\"index\":%u,\"vendor_id\":\"0x%04X\",\"committed\":true,"
+                    "\"record_x\":[%" PRId32 ",%" PRId32 ",%" PRId32 ",%" PRId32 "],"
+                    "\"record_y\":[%" PRId32 ",%" PRId32 ",%" PRId32 ",%" PRId32 "]}\n",
+                    command, static_cast<unsigned>(index), vendorId, x[0], x[1], x[2], x[3], y[0],
+                    y[1], y[2], y[3]);
+    } else {
+        std::printf("controller %u: committed record-x %" PRId32 " %" PRId32 " %" PRId32 " %" PRId32
+                    ", record-y %" PRId32 " %" PRId32 " %" PRId32 " %" PRId32 "\n",
+                    static_cast<unsigned>(index), x[0], x[1], x[2], x[3], y[0], y[1], y[2], y[3]);
+    }
 }

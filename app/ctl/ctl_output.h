@@ -4,8 +4,6 @@
 #define KELCALIB_APP_CTL_CTL_OUTPUT_H
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "device/hid_enumerate.h"
 
@@ -14,22 +12,25 @@ constexpr std::uint8_t kCtlReportIds[3] = {0x55, 0x01, 0x00};
 
 // One controller of ours as `list` shows it.
 struct CtlListedController {
-    HidInterfaceInfo info;
-    int index;                  // match index
-    bool answered[3];           // a feature read under kCtlReportIds[i] succeeded
-    std::string openProblem;    // why it could not be opened for the probe
+    const HidInterfaceInfo* info;
+    bool answered[3];        // a feature read under kCtlReportIds[i] succeeded
+    char openProblem[256];   // why it could not be opened for the probe; empty when it was
 };
 
-std::string JsonQuote(const std::string& text);
-std::string HexId(std::uint16_t id);  // "0xFFFE"
+// `text` as a JSON string, quotes included.
+void PrintJsonString(const char* text);
 
-// `others` holds the interfaces that are not ours; printed only with `all`.
-void PrintList(bool json, bool all, std::uint16_t vendorId,
-               const std::vector<CtlListedController>& controllers,
-               const std::vector<HidInterfaceInfo>& others);
+// The controllers (match index = position) and, with `all`, every
+// interface in `interfaces` that is not ours.
+void PrintList(bool json, bool all, std::uint16_t vendorId, const CtlListedController* controllers,
+               int controllerCount, const HidInterfaceInfo* interfaces, int interfaceCount);
 
 // One line of `watch`: a touch at raw (x, y), or the lift when !touching.
 void PrintTouch(bool json, std::int64_t milliseconds, bool touching, std::uint16_t x,
                 std::uint16_t y);
+
+// The records a reset or an apply committed.
+void PrintCommitted(bool json, const char* command, std::uint16_t vendorId, std::uint16_t index,
+                    const std::int32_t records[2][4]);
 
 #endif  // KELCALIB_APP_CTL_CTL_OUTPUT_H

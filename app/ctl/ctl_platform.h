@@ -4,9 +4,9 @@
 #ifndef KELCALIB_APP_CTL_CTL_PLATFORM_H
 #define KELCALIB_APP_CTL_CTL_PLATFORM_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 #include "device/hid_enumerate.h"
 
@@ -15,7 +15,8 @@ enum class CtlOpenResult { kOpened, kNoController, kNoPermission, kFailed };
 // Opens match index `index` of the controllers of `vendorId` into gSession
 // (device, feature report length, logical maxima with the 0x7FFF fallback).
 // On anything but kOpened `why` holds one line for the user.
-CtlOpenResult CtlOpenController(std::uint16_t vendorId, std::uint16_t index, std::string* why);
+CtlOpenResult CtlOpenController(std::uint16_t vendorId, std::uint16_t index, char* why,
+                                std::size_t whySize);
 
 // Closes the controller opened by CtlOpenController; no-op when none is open.
 void CtlCloseController();
@@ -23,7 +24,8 @@ void CtlCloseController();
 // True when `info` (an interface that could not be opened) may be a
 // controller of `vendorId` that this user lacks the permission to open; then
 // `why` says what to do about it.
-bool CtlDeniedController(const HidInterfaceInfo& info, std::uint16_t vendorId, std::string* why);
+bool CtlDeniedController(const HidInterfaceInfo& info, std::uint16_t vendorId, char* why,
+                         std::size_t whySize);
 
 // From now on Ctrl-C (and on Linux SIGTERM) only sets the flag that
 // CtlInterrupted reads; CtlInterruptHandled says the program has finished
@@ -32,7 +34,10 @@ void CtlCatchInterrupt();
 bool CtlInterrupted();
 void CtlInterruptHandled();
 
+// A monotonic clock in milliseconds.
+std::uint64_t CtlMilliseconds();
+
 // Opens a file named in UTF-8 for reading (binary); null on failure.
-std::FILE* CtlOpenFileForReading(const std::string& path);
+std::FILE* CtlOpenFileForReading(const char* path);
 
 #endif  // KELCALIB_APP_CTL_CTL_PLATFORM_H

@@ -2,14 +2,15 @@
 // Win32 link, Ctrl-C through the console, files by UTF-16 name.
 #include "app/ctl/ctl_platform.h"
 
-#include <cwchar>
-#include <vector>
+#include <cstdlib>
+#include <cstring>
 
-#include "app/ctl/ctl_output.h"
 #include "app/session_state.h"
 #include "device/hid_device.h"
 
 namespace {
+
+constexpr int kWidePathMax = 1024;
 
 volatile LONG gInterrupted = 0;
 HANDLE gInterruptHandled = nullptr;
@@ -24,30 +25,27 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     return TRUE;
 }
 
-std::wstring Wide(const std::string& text) {
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (needed <= 0) return std::wstring();
-    std::vector<wchar_t> wide(static_cast<std::size_t>(needed));
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), needed);
-    return std::wstring(wide.data());
+bool Wide(const char* text, wchar_t* wide) {
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, kWidePathMax) > 0;
 }
 
-bool ContainsIgnoringCase(const std::string& text, const std::string& part) {
-    for (std::size_t i = 0; i + part.size() <= text.size(); ++i) {
-        bool same = true;
-        for (std::size_t k = 0; k < part.size() && same; ++k) {
-            char a = text[i + k];
-            if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-            same = a == part[k];
+bool ContainsIgnoringCase(const char* text, const char* part) {
+    const std::size_t length = std::strlen(part);
+    for (; *text != '\0'; ++text) {
+        std::size_t k = 0;
+        while (k < length && text[k] != '\0' &&
+               (text[k] == part[k] || (text[k] >= 'A' && text[k] <= 'Z' && text[k] + 32 == part[k]))) {
+            ++k;
         }
-        if (same) return true;
+        if (k == length) return true;
     }
     return false;
 }
 
 }  // namespace
 
-CtlOpenResult CtlOpenController(std::uint16_t vendorId, std::uint16_t index, std::string* why) {
+CtlOpenResult CtlOpenController(std::uint16_t vendorId, std::uint16_t index, char* why,
+                                std::size_t whySize) {
     if (OpenTouchDevice(vendorId, index)) {
         if (!ReadLogicalMaxima(gSession.device, &gSession.logicalMaxX, &gSession.logicalMaxY)) {
             gSession.logicalMaxX = 0x7FFF;
@@ -55,27 +53,45 @@ CtlOpenResult CtlOpenController(std::uint16_t vendorId, std::uint16_t index, std
         }
         return CtlOpenResult::kOpened;
     }
-    std::vector<HidInterfaceInfo> interfaces(64);
-    int count = ListHidInterfaces(vendorId, interfaces.data(), 64);
-    if (count > 64) {
-        interfaces.resize(static_cast<std::size_t>(count));
-        count = ListHidInterfaces(vendorId, interfaces.data(), count);
+    // Why not: the interfaces as the search saw them.
+    int capacity = 64;
+    int count = 0;
+    HidInterfaceInfo* interfaces = nullptr;
+    for (;;) {
+        interfaces = static_cast<HidInterfaceInfo*>(
+            std::calloc(static_cast<std::size_t>(capacity), sizeof(HidInterfaceInfo)));
+        count = interfaces == nullptr ? -1 : ListHidInterfaces(vendorId, interfaces, capacity);
+        if (count <= capacity) break;
+        std::free(interfaces);
+        capacity = count;
     }
+    CtlOpenResult result = CtlOpenResult::kNoController;
     int ours = 0;
-    for (int i = 0; i < count && i < static_cast<int>(interfaces.size()); ++i) {
-        const HidInterfaceInfo& info = interfaces[static_cast<std::size_t>(i)];
+    for (int i = 0; i < count && result == CtlOpenResult::kNoController; ++i) {
+        const HidInterfaceInfo& info = interfaces[i];
         if (info.ours && ours++ == index) {
-            *why = "controller " + std::to_string(index) + " (" + info.path +
-                   ") cannot be opened" + (info.problem[0] != '\0' ? ": " : "") + info.problem;
-            return CtlOpenResult::kFailed;
-        }
-        if (!info.ours && CtlDeniedController(info, vendorId, why)) {
-            return CtlOpenResult::kNoPermission;
+            std::snprintf(why, whySize, "controller %u (%s) cannot be opened%s%s",
+                          static_cast<unsigned>(index), info.path, info.problem[0] ? ": " : "",
+                          info.problem);
+            result = CtlOpenResult::kFailed;
+        } else if (!info.ours && CtlDeniedController(info, vendorId, why, whySize)) {
+            result = CtlOpenResult::kNoPermission;
         }
     }
-    *why = "no controller with vendor ID " + HexId(vendorId);
-    if (ours > 0) *why += " at index " + std::to_string(index) + " (" + std::to_string(ours) + " found)";
-    return CtlOpenResult::kNoController;
+    std::free(interfaces);
+    if (count < 0) {
+        std::snprintf(why, whySize, "cannot read the system's list of HID devices");
+        return CtlOpenResult::kFailed;
+    }
+    if (result == CtlOpenResult::kNoController) {
+        if (ours > 0) {
+            std::snprintf(why, whySize, "no controller with vendor ID 0x%04X at index %u (%d found)",
+                          vendorId, static_cast<unsigned>(index), ours);
+        } else {
+            std::snprintf(why, whySize, "no controller with vendor ID 0x%04X", vendorId);
+        }
+    }
+    return result;
 }
 
 void CtlCloseController() {
@@ -88,22 +104,24 @@ void CtlCloseController() {
 // A HID device path names the vendor as "vid_VVVV": an interface of our
 // vendor ID that answers "access denied" is a controller held by another
 // program or shut off from this account.
-bool CtlDeniedController(const HidInterfaceInfo& info, std::uint16_t vendorId, std::string* why) {
+bool CtlDeniedController(const HidInterfaceInfo& info, std::uint16_t vendorId, char* why,
+                         std::size_t whySize) {
     if (info.queried) return false;
     char vid[16];
     std::snprintf(vid, sizeof vid, "vid_%04x", vendorId);
-    if (!ContainsIgnoringCase(info.path, vid)) return false;
-    HANDLE handle = CreateFileW(Wide(info.path).c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+    wchar_t path[kWidePathMax];
+    if (!ContainsIgnoringCase(info.path, vid) || !Wide(info.path, path)) return false;
+    HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);
         return false;
     }
     if (GetLastError() != ERROR_ACCESS_DENIED) return false;
-    *why = std::string(info.path) +
-           ": access denied; another program may hold the controller open (close it), or this "
-           "account may not use it";
+    std::snprintf(why, whySize,
+                  "%s: access denied; another program may hold the controller open (close it), "
+                  "or this account may not use it",
+                  info.path);
     return true;
 }
 
@@ -120,7 +138,11 @@ void CtlInterruptHandled() {
     if (gInterruptHandled != nullptr) SetEvent(gInterruptHandled);
 }
 
-std::FILE* CtlOpenFileForReading(const std::string& path) {
-    const std::wstring wide = Wide(path);
-    return wide.empty() ? nullptr : _wfopen(wide.c_str(), L"rb");
+std::FILE* CtlOpenFileForReading(const char* path) {
+    wchar_t wide[kWidePathMax];
+    return Wide(path, wide) ? _wfopen(wide, L"rb") : nullptr;
+}
+
+std::uint64_t CtlMilliseconds() {
+    return GetTickCount64();
 }

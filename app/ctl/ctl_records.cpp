@@ -1,19 +1,27 @@
 #include "app/ctl/ctl_records.h"
 
-#include <vector>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
+constexpr int kMaxWords = 6;  // a record line has 5; one more shows excess
+
+struct Word {
+    const char* start;
+    std::size_t length;
+};
+
 // Optional minus, then decimal digits, within the signed 32-bit range.
-bool ParseInt32(const std::string& word, std::int32_t* value) {
+bool ParseInt32(const Word& word, std::int32_t* value) {
     std::size_t i = 0;
-    const bool negative = !word.empty() && word[0] == '-';
+    const bool negative = word.length > 0 && word.start[0] == '-';
     if (negative) i = 1;
-    if (i >= word.size() || word.size() - i > 10) return false;
+    if (i >= word.length || word.length - i > 10) return false;
     std::int64_t magnitude = 0;
-    for (; i < word.size(); ++i) {
-        if (word[i] < '0' || word[i] > '9') return false;
-        magnitude = magnitude * 10 + (word[i] - '0');
+    for (; i < word.length; ++i) {
+        if (word.start[i] < '0' || word.start[i] > '9') return false;
+        magnitude = magnitude * 10 + (word.start[i] - '0');
     }
     const std::int64_t v = negative ? -magnitude : magnitude;
     if (v < -2147483648LL || v > 2147483647LL) return false;
@@ -21,85 +29,104 @@ bool ParseInt32(const std::string& word, std::int32_t* value) {
     return true;
 }
 
-std::vector<std::string> Words(const std::string& line) {
-    std::vector<std::string> words;
+bool WordIs(const Word& word, const char* text) {
+    return word.length == std::strlen(text) && std::memcmp(word.start, text, word.length) == 0;
+}
+
+// Splits the line at spaces and tabs; returns the number of words (counting
+// on past kMaxWords without storing them).
+int SplitWords(const char* line, std::size_t length, Word words[kMaxWords]) {
+    int count = 0;
     std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    while (i < length) {
+        while (i < length && (line[i] == ' ' || line[i] == '\t')) ++i;
         const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        if (i > start) words.push_back(line.substr(start, i - start));
+        while (i < length && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i > start) {
+            if (count < kMaxWords) words[count] = Word{line + start, i - start};
+            ++count;
+        }
     }
-    return words;
+    return count;
 }
 
 }  // namespace
 
-bool ParseRecordsText(const std::string& text, std::int32_t records[2][4], std::string* error) {
-    if (text.size() > kRecordsFileMax) {
-        *error = "more than " + std::to_string(kRecordsFileMax) + " bytes: not a records file";
+bool ParseRecordsText(const char* text, std::size_t length, std::int32_t records[2][4],
+                      char* error, std::size_t errorSize) {
+    if (length > kRecordsFileMax) {
+        std::snprintf(error, errorSize, "more than %u bytes: not a records file",
+                      static_cast<unsigned>(kRecordsFileMax));
         return false;
     }
+    static const char* const kNames[2] = {"record-x", "record-y"};
     std::int32_t found[2][4] = {};
     int lineOf[2] = {0, 0};
     int lineNumber = 0;
     std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
+    while (start < length) {
+        const void* newline = std::memchr(text + start, '\n', length - start);
+        const std::size_t end =
+            newline != nullptr ? static_cast<std::size_t>(static_cast<const char*>(newline) - text)
+                               : length;
+        const char* line = text + start;
+        std::size_t lineLength = end - start;
         start = end + 1;
         ++lineNumber;
-        const std::string where = "line " + std::to_string(lineNumber) + ": ";
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        for (const char c : line) {
-            if (c == '\0' || c == '\r') {
-                *error = where + "a control character inside the line";
-                return false;
-            }
+        if (lineLength > 0 && line[lineLength - 1] == '\r') --lineLength;
+        if (std::memchr(line, '\0', lineLength) != nullptr ||
+            std::memchr(line, '\r', lineLength) != nullptr) {
+            std::snprintf(error, errorSize, "line %d: a control character inside the line",
+                          lineNumber);
+            return false;
         }
-        const std::vector<std::string> words = Words(line);
-        if (words.empty() || (words[0] != "record" && words[0].compare(0, 7, "record-") != 0)) {
-            continue;
-        }
-        int axis = -1;
-        if (words[0] == "record-x") axis = 0;
-        if (words[0] == "record-y") axis = 1;
+        Word words[kMaxWords];
+        const int count = SplitWords(line, lineLength, words);
+        if (count == 0) continue;
+        const Word& key = words[0];
+        const bool recordLike =
+            WordIs(key, "record") || (key.length >= 7 && std::memcmp(key.start, "record-", 7) == 0);
+        if (!recordLike) continue;
+        const int axis = WordIs(key, kNames[0]) ? 0 : WordIs(key, kNames[1]) ? 1 : -1;
         if (axis < 0) {
-            *error = where + "unknown record '" + words[0] + "' (record-x or record-y)";
+            std::snprintf(error, errorSize,
+                          "line %d: unknown record '%.*s' (record-x or record-y)", lineNumber,
+                          static_cast<int>(key.length < 40 ? key.length : 40), key.start);
             return false;
         }
+        const char* name = kNames[axis];
         if (lineOf[axis] != 0) {
-            *error = where + "a second " + words[0] + " line (the first is line " +
-                     std::to_string(lineOf[axis]) + ")";
+            std::snprintf(error, errorSize, "line %d: a second %s line (the first is line %d)",
+                          lineNumber, name, lineOf[axis]);
             return false;
         }
-        if (words.size() != 5) {
-            *error = where + words[0] + " needs exactly 4 numbers, not " +
-                     std::to_string(words.size() - 1);
+        if (count != 5) {
+            std::snprintf(error, errorSize, "line %d: %s needs exactly 4 numbers, not %d",
+                          lineNumber, name, count - 1);
             return false;
         }
         for (int v = 0; v < 4; ++v) {
-            if (!ParseInt32(words[static_cast<std::size_t>(v) + 1], &found[axis][v])) {
-                *error = where + "'" + words[static_cast<std::size_t>(v) + 1] +
-                         "' is not a signed 32-bit integer (" + words[0] + ")";
+            const Word& number = words[v + 1];
+            if (!ParseInt32(number, &found[axis][v])) {
+                std::snprintf(error, errorSize,
+                              "line %d: '%.*s' is not a signed 32-bit integer (%s)", lineNumber,
+                              static_cast<int>(number.length < 40 ? number.length : 40),
+                              number.start, name);
                 return false;
             }
         }
         if (found[axis][3] == 0) {
-            *error = where + words[0] + " has divisor 0";
+            std::snprintf(error, errorSize, "line %d: %s has divisor 0", lineNumber, name);
             return false;
         }
         lineOf[axis] = lineNumber;
     }
     for (int axis = 0; axis < 2; ++axis) {
         if (lineOf[axis] == 0) {
-            *error = std::string("no ") + (axis == 0 ? "record-x" : "record-y") + " line";
+            std::snprintf(error, errorSize, "no %s line", kNames[axis]);
             return false;
         }
     }
-    for (int axis = 0; axis < 2; ++axis) {
-        for (int v = 0; v < 4; ++v) records[axis][v] = found[axis][v];
-    }
+    std::memcpy(records, found, sizeof found);
     return true;
 }
