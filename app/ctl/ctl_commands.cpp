@@ -26,13 +26,17 @@ namespace {
 // Between two reads of the touch packets in `watch`.
 constexpr std::uint32_t kWatchPollMs = 20;
 
+// The message on stderr after the program's name; a message of several
+// lines (the permission advice) keeps its own line breaks.
 int Fail(int status, const char* format, ...) {
+    char message[2 * kCtlMessageSize];
     va_list arguments;
     va_start(arguments, format);
-    std::fputs("kelcalib-ctl: ", stderr);
-    std::vfprintf(stderr, format, arguments);
-    std::fputs("\n", stderr);
+    std::vsnprintf(message, sizeof message, format, arguments);
     va_end(arguments);
+    std::size_t length = std::strlen(message);
+    while (length > 0 && message[length - 1] == '\n') message[--length] = '\0';
+    std::fprintf(stderr, "kelcalib-ctl: %s\n", message);
     return status;
 }
 
@@ -50,6 +54,53 @@ HidInterfaceInfo* ListInterfaces(std::uint16_t vendorId, int* count) {
         if (*count < 0) return nullptr;
         capacity = *count;
     }
+}
+
+enum class OpenResult { kOpened, kNoController, kNoPermission, kFailed };
+
+// Opens match index `index` of the controllers of `vendorId` into gSession
+// (device, feature report length, logical maxima with the 0x7FFF fallback).
+// On anything but kOpened `why` says why, from a listing of the interfaces
+// as the search saw them.
+OpenResult OpenController(std::uint16_t vendorId, std::uint16_t index, char* why,
+                          std::size_t whySize) {
+    if (OpenTouchDevice(vendorId, index)) {
+        if (!ReadLogicalMaxima(gSession.device, &gSession.logicalMaxX, &gSession.logicalMaxY)) {
+            gSession.logicalMaxX = 0x7FFF;
+            gSession.logicalMaxY = 0x7FFF;
+        }
+        return OpenResult::kOpened;
+    }
+    int count = 0;
+    HidInterfaceInfo* interfaces = ListInterfaces(vendorId, &count);
+    if (interfaces == nullptr) {
+        std::snprintf(why, whySize, "cannot read the system's list of HID devices");
+        return OpenResult::kFailed;
+    }
+    OpenResult result = OpenResult::kNoController;
+    int ours = 0;
+    for (int i = 0; i < count && result == OpenResult::kNoController; ++i) {
+        const HidInterfaceInfo& info = interfaces[i];
+        if (info.ours && ours++ == index) {
+            std::snprintf(why, whySize, "controller %u (%s) cannot be opened%s%s",
+                          static_cast<unsigned>(index), info.path, info.problem[0] ? ": " : "",
+                          info.problem);
+            result = OpenResult::kFailed;
+        }
+    }
+    if (result == OpenResult::kNoController) {
+        if (CtlDeniedAccess(interfaces, count, vendorId, why, whySize)) {
+            result = OpenResult::kNoPermission;
+        } else if (ours > 0) {
+            std::snprintf(why, whySize, "no controller with vendor ID 0x%04X at index %u (%d found)",
+                          vendorId, static_cast<unsigned>(index), ours);
+        } else {
+            std::snprintf(why, whySize, "no controller with vendor ID 0x%04X among %d HID devices",
+                          vendorId, count);
+        }
+    }
+    std::free(interfaces);
+    return result;
 }
 
 // Which of the three report IDs answer a feature read of the open controller.
@@ -80,20 +131,19 @@ int RunList(const CtlOptions& options) {
         std::free(interfaces);
         return Fail(kCtlExitDevice, "out of memory");
     }
-    int controllerCount = 0;
+    // Asked before any open: the system's note of what stood in the way is
+    // the listing's.
     char denied[kCtlMessageSize] = "";
+    const bool accessDenied =
+        CtlDeniedAccess(interfaces, count, options.vendorId, denied, sizeof denied);
+    int controllerCount = 0;
     for (int i = 0; i < count; ++i) {
         const HidInterfaceInfo& info = interfaces[i];
-        if (!info.ours) {
-            if (denied[0] == '\0') {
-                CtlDeniedController(info, options.vendorId, denied, sizeof denied);
-            }
-            continue;
-        }
+        if (!info.ours) continue;
         CtlListedController& c = controllers[controllerCount];
         c.info = &info;
-        if (CtlOpenController(options.vendorId, static_cast<std::uint16_t>(controllerCount),
-                              c.openProblem, sizeof c.openProblem) == CtlOpenResult::kOpened) {
+        if (OpenController(options.vendorId, static_cast<std::uint16_t>(controllerCount),
+                           c.openProblem, sizeof c.openProblem) == OpenResult::kOpened) {
             c.openProblem[0] = '\0';
             ProbeReportIds(c.answered);
             CtlCloseController();
@@ -105,18 +155,18 @@ int RunList(const CtlOptions& options) {
     std::free(controllers);
     std::free(interfaces);
     if (controllerCount > 0) return kCtlExitOk;
-    if (denied[0] != '\0') return Fail(kCtlExitPermission, "%s", denied);
+    if (accessDenied) return Fail(kCtlExitPermission, "%s", denied);
     return Fail(kCtlExitNoController, "no controller with vendor ID 0x%04X among %d HID devices%s",
                 options.vendorId, count, options.all ? "" : " (--all lists them)");
 }
 
 int OpenOrFail(const CtlOptions& options) {
     char why[kCtlMessageSize] = "";
-    switch (CtlOpenController(options.vendorId, options.index, why, sizeof why)) {
-        case CtlOpenResult::kOpened: return kCtlExitOk;
-        case CtlOpenResult::kNoController: return Fail(kCtlExitNoController, "%s", why);
-        case CtlOpenResult::kNoPermission: return Fail(kCtlExitPermission, "%s", why);
-        case CtlOpenResult::kFailed: break;
+    switch (OpenController(options.vendorId, options.index, why, sizeof why)) {
+        case OpenResult::kOpened: return kCtlExitOk;
+        case OpenResult::kNoController: return Fail(kCtlExitNoController, "%s", why);
+        case OpenResult::kNoPermission: return Fail(kCtlExitPermission, "%s", why);
+        case OpenResult::kFailed: break;
     }
     return Fail(kCtlExitDevice, "%s", why);
 }

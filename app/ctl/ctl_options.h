@@ -29,7 +29,7 @@ constexpr int kCtlExitNoController = 3;  // no controller of the vendor ID (at t
 constexpr int kCtlExitPermission = 4;    // the controller exists but may not be opened
 
 // Room for one message line of the tool.
-constexpr std::size_t kCtlMessageSize = 512;
+constexpr std::size_t kCtlMessageSize = 1024;
 
 // The --help text, with the vendor ID of this build.
 void PrintCtlUsage(std::FILE* out);

@@ -1,5 +1,6 @@
-// kelcalib-ctl's Windows edge: opening the controller through the program's
-// Win32 link, Ctrl-C through the console, files by UTF-16 name.
+// kelcalib-ctl's Windows edge: closing the controller's handle, an
+// interface of ours that answers "access denied", Ctrl-C through the
+// console, the tick count and files by UTF-16 name.
 #include "app/ctl/ctl_platform.h"
 
 #include <cstdlib>
@@ -44,56 +45,6 @@ bool ContainsIgnoringCase(const char* text, const char* part) {
 
 }  // namespace
 
-CtlOpenResult CtlOpenController(std::uint16_t vendorId, std::uint16_t index, char* why,
-                                std::size_t whySize) {
-    if (OpenTouchDevice(vendorId, index)) {
-        if (!ReadLogicalMaxima(gSession.device, &gSession.logicalMaxX, &gSession.logicalMaxY)) {
-            gSession.logicalMaxX = 0x7FFF;
-            gSession.logicalMaxY = 0x7FFF;
-        }
-        return CtlOpenResult::kOpened;
-    }
-    // Why not: the interfaces as the search saw them.
-    int capacity = 64;
-    int count = 0;
-    HidInterfaceInfo* interfaces = nullptr;
-    for (;;) {
-        interfaces = static_cast<HidInterfaceInfo*>(
-            std::calloc(static_cast<std::size_t>(capacity), sizeof(HidInterfaceInfo)));
-        count = interfaces == nullptr ? -1 : ListHidInterfaces(vendorId, interfaces, capacity);
-        if (count <= capacity) break;
-        std::free(interfaces);
-        capacity = count;
-    }
-    CtlOpenResult result = CtlOpenResult::kNoController;
-    int ours = 0;
-    for (int i = 0; i < count && result == CtlOpenResult::kNoController; ++i) {
-        const HidInterfaceInfo& info = interfaces[i];
-        if (info.ours && ours++ == index) {
-            std::snprintf(why, whySize, "controller %u (%s) cannot be opened%s%s",
-                          static_cast<unsigned>(index), info.path, info.problem[0] ? ": " : "",
-                          info.problem);
-            result = CtlOpenResult::kFailed;
-        } else if (!info.ours && CtlDeniedController(info, vendorId, why, whySize)) {
-            result = CtlOpenResult::kNoPermission;
-        }
-    }
-    std::free(interfaces);
-    if (count < 0) {
-        std::snprintf(why, whySize, "cannot read the system's list of HID devices");
-        return CtlOpenResult::kFailed;
-    }
-    if (result == CtlOpenResult::kNoController) {
-        if (ours > 0) {
-            std::snprintf(why, whySize, "no controller with vendor ID 0x%04X at index %u (%d found)",
-                          vendorId, static_cast<unsigned>(index), ours);
-        } else {
-            std::snprintf(why, whySize, "no controller with vendor ID 0x%04X", vendorId);
-        }
-    }
-    return result;
-}
-
 void CtlCloseController() {
     if (gSession.device != nullptr && gSession.device != INVALID_HANDLE_VALUE) {
         CloseHandle(gSession.device);
@@ -104,25 +55,30 @@ void CtlCloseController() {
 // A HID device path names the vendor as "vid_VVVV": an interface of our
 // vendor ID that answers "access denied" is a controller held by another
 // program or shut off from this account.
-bool CtlDeniedController(const HidInterfaceInfo& info, std::uint16_t vendorId, char* why,
-                         std::size_t whySize) {
-    if (info.queried) return false;
+bool CtlDeniedAccess(const HidInterfaceInfo* interfaces, int count, std::uint16_t vendorId,
+                     char* why, std::size_t whySize) {
     char vid[16];
     std::snprintf(vid, sizeof vid, "vid_%04x", vendorId);
-    wchar_t path[kWidePathMax];
-    if (!ContainsIgnoringCase(info.path, vid) || !Wide(info.path, path)) return false;
-    HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle);
-        return false;
+    for (int i = 0; i < count; ++i) {
+        const HidInterfaceInfo& info = interfaces[i];
+        wchar_t path[kWidePathMax];
+        if (info.queried || !ContainsIgnoringCase(info.path, vid) || !Wide(info.path, path)) {
+            continue;
+        }
+        HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+            continue;
+        }
+        if (GetLastError() != ERROR_ACCESS_DENIED) continue;
+        std::snprintf(why, whySize,
+                      "%s: access denied; another program may hold the controller open (close "
+                      "it), or this account may not use it",
+                      info.path);
+        return true;
     }
-    if (GetLastError() != ERROR_ACCESS_DENIED) return false;
-    std::snprintf(why, whySize,
-                  "%s: access denied; another program may hold the controller open (close it), "
-                  "or this account may not use it",
-                  info.path);
-    return true;
+    return false;
 }
 
 void CtlCatchInterrupt() {
