@@ -1,6 +1,6 @@
-// The four commands. Every failure ends in one line on stderr and a non-zero
-// exit status; nothing is committed after a record the controller did not
-// accept.
+// The four commands. Every failure ends in one line on stderr (the
+// permission advice in a few) and a non-zero exit status; nothing is
+// committed after a record the controller did not accept.
 #include "app/ctl/ctl_commands.h"
 
 #include <cstdarg>
