@@ -20,15 +20,18 @@ now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
 t0=$(now)
 
-cmake --preset vm >/dev/null
-targets=(vm_suite vc-uhid)
-cmake --build --preset vm --target "${targets[@]}" >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The build's output only when it fails (glibc's static-link notes are noise).
+if ! { cmake --preset vm && cmake --build --preset vm --target vm_suite vc-uhid; } >"$work/build.log" 2>&1; then
+  cat "$work/build.log" >&2
+  echo "vm suite: FAILED (building the static programs)" >&2
+  exit 1
+fi
 adds=(--add build/vm/tests/vm/vm_suite --add build/vm/tools/virtual-controller/linux/vc-uhid)
 [ -x build/vm/kelcalib-ctl ] && adds+=(--add build/vm/kelcalib-ctl)
 t1=$(now)
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 tools/vm/build-image.sh --out "$work" --init tests/vm/init.sh "${adds[@]}"
 t2=$(now)
 

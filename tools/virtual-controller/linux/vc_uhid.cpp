@@ -85,8 +85,9 @@ bool CreateDevice(int entryIndex, UhidDevice* device) {
     std::memset(&event, 0, sizeof event);
     event.type = UHID_CREATE2;
     uhid_create2_req& create = event.u.create2;
-    std::snprintf(reinterpret_cast<char*>(create.name), sizeof create.name, "%s",
-                  info.isController ? "Virtual touch controller" : "Virtual HID device");
+    // Named as the replacement hid.dll names them, by their place in the config.
+    std::snprintf(reinterpret_cast<char*>(create.name), sizeof create.name, "%s %d",
+                  info.isController ? "Virtual touch controller" : "Virtual HID device", entryIndex);
     std::snprintf(reinterpret_cast<char*>(create.phys), sizeof create.phys, "vc-uhid/%d",
                   entryIndex);
     std::snprintf(reinterpret_cast<char*>(create.uniq), sizeof create.uniq, "%s",
