@@ -28,7 +28,7 @@ if ! { cmake --preset vm && cmake --build --preset vm --target vm_suite vc-uhid;
   echo "vm suite: FAILED (building the static programs)" >&2
   exit 1
 fi
-adds=(--add build/vm/tests/vm/vm_suite --add build/vm/tools/virtual-controller/linux/vc-uhid)
+adds=(--add build/vm/tests/vm/vm_suite --add build/vm/tools/virtual-controller/uhid/vc-uhid)
 [ -x build/vm/kelcalib-ctl ] && adds+=(--add build/vm/kelcalib-ctl)
 t1=$(now)
 

@@ -24,7 +24,7 @@ bool StartVcUhid(const std::string& configText, const std::string& configPath,
 // kernel has removed its hidraw nodes. Does nothing when none runs.
 void StopVcUhid(VcUhidProcess* process);
 
-// Replaces the touch file's content in one rename ("X Y", "X Y W H" or "up").
+// Replaces the touch file's content in one rename ("X Y", "X Y W H" or "none").
 bool WriteTouch(const std::string& touchPath, const std::string& text);
 
 // Whole file as text; false when it cannot be read.

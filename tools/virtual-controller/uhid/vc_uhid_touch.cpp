@@ -1,5 +1,5 @@
 // The touch file of vc-uhid (format in vc_uhid_touch.h).
-#include "tools/virtual-controller/linux/vc_uhid_touch.h"
+#include "tools/virtual-controller/uhid/vc_uhid_touch.h"
 
 #include <cstdio>
 #include <fstream>
@@ -18,7 +18,7 @@ bool ParseTouch(const std::string& text, VcTouch* touch) {
         *touch = NoTouch();
         return true;
     }
-    if (first == "up") {
+    if (first == "none") {
         std::string rest;
         if (in >> rest) return false;
         *touch = NoTouch();
@@ -53,7 +53,7 @@ VcTouch ReadTouch(const std::string& path) {
     text << file.rdbuf();
     VcTouch touch = NoTouch();
     if (!ParseTouch(text.str(), &touch)) {
-        std::fprintf(stderr, "vc-uhid: %s: expected 'X Y', 'X Y W H' or 'up'\n", path.c_str());
+        std::fprintf(stderr, "vc-uhid: %s: expected 'X Y', 'X Y W H' or 'none'\n", path.c_str());
         return NoTouch();
     }
     return touch;

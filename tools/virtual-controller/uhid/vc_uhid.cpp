@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/virtual-controller/linux/vc_uhid_touch.h"
+#include "tools/virtual-controller/uhid/vc_uhid_touch.h"
 #include "tools/virtual-controller/vc_descriptor.h"
 #include "tools/virtual-controller/virtual_controller.h"
 
