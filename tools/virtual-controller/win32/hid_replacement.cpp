@@ -9,7 +9,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <string>
 #include <vector>
@@ -122,17 +124,43 @@ void DelayTransfer(int controller) {
     if (delay > 0) Sleep(delay);
 }
 
-// The pointer stands for the finger: its position and the screen size at
-// the moment of the read.
+// The touch file named by KELCALIB_VC_TOUCH_FILE, when that is set: "X Y"
+// (screen pixels) is a finger there; a missing or empty file, or any other
+// text, is no finger. Lets a test lift the finger, which the pointer can't.
+bool TouchFromFile(VcTouch* touch) {
+    wchar_t path[1024];
+    const DWORD length = GetEnvironmentVariableW(L"KELCALIB_VC_TOUCH_FILE", path, 1024);
+    if (length == 0 || length >= 1024) return false;
+    touch->touching = false;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return true;
+    char text[64] = {};
+    DWORD got = 0;
+    const BOOL read = ReadFile(file, text, sizeof text - 1, &got, nullptr);
+    CloseHandle(file);
+    int x = 0;
+    int y = 0;
+    if (read && std::sscanf(text, "%d %d", &x, &y) == 2) {
+        touch->x = x;
+        touch->y = y;
+        touch->touching = true;
+    }
+    return true;
+}
+
+// The pointer stands for the finger (unless a touch file is named): its
+// position and the screen size at the moment of the read.
 VcTouch CurrentTouch() {
     VcTouch touch{};
+    touch.screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    touch.screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    if (TouchFromFile(&touch)) return touch;
     POINT point{};
     if (GetCursorPos(&point)) {
         touch.x = point.x;
         touch.y = point.y;
     }
-    touch.screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    touch.screenHeight = GetSystemMetrics(SM_CYSCREEN);
     touch.touching = true;
     return touch;
 }
@@ -237,6 +265,23 @@ NTSTATUS NTAPI HidP_GetValueCaps(HIDP_REPORT_TYPE reportType, PHIDP_VALUE_CAPS v
     }
     *valueCapsLength = static_cast<USHORT>(filled);
     return filled < available ? HIDP_STATUS_BUFFER_TOO_SMALL : HIDP_STATUS_SUCCESS;
+}
+
+// Controllers are named "Virtual touch controller N", other devices
+// "Virtual HID device N" (N: their place in the config).
+BOOLEAN NTAPI HidD_GetProductString(HANDLE handle, PVOID buffer, ULONG bufferLength) {
+    const int device = DeviceOf(handle);
+    if (device < 0) return FALSE;
+    VcDeviceInfo info{};
+    if (!VcGetDeviceInfo(State().system, device, &info)) return Fail(ERROR_INVALID_FUNCTION);
+    wchar_t name[64];
+    const int length = std::swprintf(name, 64, info.isController ? L"Virtual touch controller %d"
+                                                                 : L"Virtual HID device %d",
+                                     device);
+    const ULONG bytes = static_cast<ULONG>(length + 1) * sizeof(wchar_t);
+    if (buffer == nullptr || bufferLength < bytes) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(buffer, name, bytes);
+    return TRUE;
 }
 
 BOOLEAN NTAPI HidD_SetFeature(HANDLE handle, PVOID buffer, ULONG bufferLength) {

@@ -1,0 +1,37 @@
+// What kelcalib-ctl needs from the system beyond the controller link:
+// closing the controller, why a controller may not be opened, Ctrl-C, a
+// clock and files. One implementation per system (ctl_platform_linux.cpp,
+// ctl_platform_win32.cpp).
+#ifndef KELCALIB_APP_CTL_CTL_PLATFORM_H
+#define KELCALIB_APP_CTL_CTL_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "device/hid_enumerate.h"
+
+// Closes the controller OpenTouchDevice opened; no-op when none is open.
+void CtlCloseController();
+
+// Right after ListHidInterfaces found no controller of `vendorId` among
+// `interfaces`: true when one of them may be such a controller that this
+// user lacks the permission to open; then `why` says which and what to do
+// about it (possibly on several lines).
+bool CtlDeniedAccess(const HidInterfaceInfo* interfaces, int count, std::uint16_t vendorId,
+                     char* why, std::size_t whySize);
+
+// From now on Ctrl-C (and on Linux SIGTERM) only sets the flag that
+// CtlInterrupted reads; CtlInterruptHandled says the program has finished
+// ending itself (Windows waits for it when the console window is closed).
+void CtlCatchInterrupt();
+bool CtlInterrupted();
+void CtlInterruptHandled();
+
+// A monotonic clock in milliseconds.
+std::uint64_t CtlMilliseconds();
+
+// Opens a file named in UTF-8 for reading (binary); null on failure.
+std::FILE* CtlOpenFileForReading(const char* path);
+
+#endif  // KELCALIB_APP_CTL_CTL_PLATFORM_H

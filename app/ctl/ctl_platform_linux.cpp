@@ -1,0 +1,55 @@
+// kelcalib-ctl's Linux edge: closing the controller's node, the permission
+// advice of the hidraw link, SIGINT and SIGTERM, the monotonic clock, files.
+#include "app/ctl/ctl_platform.h"
+
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "device/hid_device.h"
+
+namespace {
+
+volatile sig_atomic_t gInterrupted = 0;
+
+void OnSignal(int) {
+    gInterrupted = 1;
+}
+
+}  // namespace
+
+void CtlCloseController() {
+    CloseTouchDevice();
+}
+
+// The link keeps a note of the first node of our vendor ID (or of an
+// unknown one) that refused this user while it listed the nodes.
+bool CtlDeniedAccess(const HidInterfaceInfo*, int, std::uint16_t, char* why, std::size_t whySize) {
+    return DescribeOpenProblem(why, whySize);
+}
+
+void CtlCatchInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool CtlInterrupted() {
+    return gInterrupted != 0;
+}
+
+void CtlInterruptHandled() {}
+
+std::uint64_t CtlMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+std::FILE* CtlOpenFileForReading(const char* path) {
+    return std::fopen(path, "rbe");
+}

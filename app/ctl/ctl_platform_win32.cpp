@@ -1,0 +1,104 @@
+// kelcalib-ctl's Windows edge: closing the controller's handle, an
+// interface of ours that answers "access denied", Ctrl-C through the
+// console, the tick count and files by UTF-16 name.
+#include "app/ctl/ctl_platform.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/session_state.h"
+#include "device/hid_device.h"
+
+namespace {
+
+constexpr int kWidePathMax = 1024;
+
+volatile LONG gInterrupted = 0;
+HANDLE gInterruptHandled = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    InterlockedExchange(&gInterrupted, 1);
+    // Closing the console window ends the process as soon as this returns:
+    // give the watch loop the time to send the abort command first.
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        if (gInterruptHandled != nullptr) WaitForSingleObject(gInterruptHandled, 4000);
+    }
+    return TRUE;
+}
+
+bool Wide(const char* text, wchar_t* wide) {
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, kWidePathMax) > 0;
+}
+
+bool ContainsIgnoringCase(const char* text, const char* part) {
+    const std::size_t length = std::strlen(part);
+    for (; *text != '\0'; ++text) {
+        std::size_t k = 0;
+        while (k < length && text[k] != '\0' &&
+               (text[k] == part[k] || (text[k] >= 'A' && text[k] <= 'Z' && text[k] + 32 == part[k]))) {
+            ++k;
+        }
+        if (k == length) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void CtlCloseController() {
+    if (gSession.device != nullptr && gSession.device != INVALID_HANDLE_VALUE) {
+        CloseHandle(gSession.device);
+    }
+    gSession.device = nullptr;
+}
+
+// A HID device path names the vendor as "vid_VVVV": an interface of our
+// vendor ID that answers "access denied" is a controller held by another
+// program or shut off from this account.
+bool CtlDeniedAccess(const HidInterfaceInfo* interfaces, int count, std::uint16_t vendorId,
+                     char* why, std::size_t whySize) {
+    char vid[16];
+    std::snprintf(vid, sizeof vid, "vid_%04x", vendorId);
+    for (int i = 0; i < count; ++i) {
+        const HidInterfaceInfo& info = interfaces[i];
+        wchar_t path[kWidePathMax];
+        if (info.queried || !ContainsIgnoringCase(info.path, vid) || !Wide(info.path, path)) {
+            continue;
+        }
+        HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+            continue;
+        }
+        if (GetLastError() != ERROR_ACCESS_DENIED) continue;
+        std::snprintf(why, whySize,
+                      "%s: access denied; another program may hold the controller open (close "
+                      "it), or this account may not use it",
+                      info.path);
+        return true;
+    }
+    return false;
+}
+
+void CtlCatchInterrupt() {
+    if (gInterruptHandled == nullptr) gInterruptHandled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool CtlInterrupted() {
+    return InterlockedCompareExchange(&gInterrupted, 0, 0) != 0;
+}
+
+void CtlInterruptHandled() {
+    if (gInterruptHandled != nullptr) SetEvent(gInterruptHandled);
+}
+
+std::FILE* CtlOpenFileForReading(const char* path) {
+    wchar_t wide[kWidePathMax];
+    return Wide(path, wide) ? _wfopen(wide, L"rb") : nullptr;
+}
+
+std::uint64_t CtlMilliseconds() {
+    return GetTickCount64();
+}
