@@ -178,21 +178,25 @@ TEST(VmCtl, ResetCommitsTheIdentityOnlyWhenAskedAndAccepted) {
         std::vector<std::string> args;
         bool succeeds;
         std::string store;
+        bool sends;  // false: refused before any transfer
     };
     const std::vector<Case> cases = {
-        {"without --yes", "", {"reset"}, false, before},
-        {"accepted", "", {"reset", "--yes"}, true, identity},
-        {"the Y identity rejected", "fault reject 8 after-accepts 1", {"reset", "--yes"}, false, before},
-        {"the commit rejected", "fault reject 8 after-accepts 3", {"reset", "--yes"}, false, before},
+        {"without --yes", "", {"reset"}, false, before, false},
+        {"accepted", "", {"reset", "--yes"}, true, identity, true},
+        {"the Y identity rejected", "fault reject 8 after-accepts 1", {"reset", "--yes"}, false, before, true},
+        {"the commit rejected", "fault reject 8 after-accepts 3", {"reset", "--yes"}, false, before, true},
     };
     for (const Case& c : cases) {
         VmScene scene;
         WriteStore(scene, before);
-        ASSERT_TRUE(scene.Start(Controller(c.settings))) << scene.error;
+        ASSERT_TRUE(scene.Start("log-file @LOG@\n" + Controller(c.settings))) << scene.error;
         const CtlRun run = RunCtl(scene, c.args);
         EXPECT_EQ(run.status == 0, c.succeeds) << c.what << ": " << run.out << run.err;
-        if (!c.succeeds) EXPECT_FALSE(run.err.empty()) << c.what << ": says why";
+        if (!c.succeeds) {
+            EXPECT_FALSE(run.err.empty()) << c.what << ": says why";
+        }
         EXPECT_EQ(scene.StoreText(), c.store) << c.what;
+        EXPECT_EQ(Has(scene.LogText(), " SET "), c.sends) << c.what;
     }
 }
 
@@ -207,22 +211,23 @@ TEST(VmCtl, ApplyCommitsExactlyTheRecordsGiven) {
         std::string input;              // the file's text, or standard input's with "-"
         bool succeeds;
         std::string store;
+        bool sends;  // false: refused before any transfer
     };
     const std::vector<Case> cases = {
-        {"from a file", "", {"apply", "--yes", "@FILE@"}, records, true, applied},
-        {"from standard input", "", {"apply", "--yes", "-"}, records, true, applied},
-        {"without --yes", "", {"apply", "@FILE@"}, records, false, before},
+        {"from a file", "", {"apply", "--yes", "@FILE@"}, records, true, applied, true},
+        {"from standard input", "", {"apply", "--yes", "-"}, records, true, applied, true},
+        {"without --yes", "", {"apply", "@FILE@"}, records, false, before, false},
         {"a malformed record", "", {"apply", "--yes", "@FILE@"},
-         "record-x 16984 0 -49\nrecord-y 0 16984 -49 33968\n", false, before},
+         "record-x 16984 0 -49\nrecord-y 0 16984 -49 33968\n", false, before, false},
         {"a zero divisor", "", {"apply", "--yes", "@FILE@"},
-         "record-x 16984 0 -49 0\nrecord-y 0 16984 -49 33968\n", false, before},
+         "record-x 16984 0 -49 0\nrecord-y 0 16984 -49 33968\n", false, before, false},
         {"the Y record rejected", "fault reject 8 after-accepts 1", {"apply", "--yes", "@FILE@"},
-         records, false, before},
+         records, false, before, true},
     };
     for (const Case& c : cases) {
         VmScene scene;
         WriteStore(scene, before);
-        ASSERT_TRUE(scene.Start(Controller(c.settings))) << scene.error;
+        ASSERT_TRUE(scene.Start("log-file @LOG@\n" + Controller(c.settings))) << scene.error;
         const std::string file = scene.dir + "/records.txt";
         std::vector<std::string> args = c.args;
         for (std::string& arg : args) {
@@ -235,8 +240,11 @@ TEST(VmCtl, ApplyCommitsExactlyTheRecordsGiven) {
         const CtlRun run = RunCtl(scene, args, c.input);
         std::remove(file.c_str());
         EXPECT_EQ(run.status == 0, c.succeeds) << c.what << ": " << run.out << run.err;
-        if (!c.succeeds) EXPECT_FALSE(run.err.empty()) << c.what << ": says why";
+        if (!c.succeeds) {
+            EXPECT_FALSE(run.err.empty()) << c.what << ": says why";
+        }
         EXPECT_EQ(scene.StoreText(), c.store) << c.what;
+        EXPECT_EQ(Has(scene.LogText(), " SET "), c.sends) << c.what;
     }
 }
 

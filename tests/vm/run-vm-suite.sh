@@ -23,13 +23,13 @@ t0=$(now)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The build's output only when it fails (glibc's static-link notes are noise).
-if ! { cmake --preset vm && cmake --build --preset vm --target vm_suite vc-uhid; } >"$work/build.log" 2>&1; then
+if ! { cmake --preset vm && cmake --build --preset vm --target vm_suite vc-uhid kelcalib-ctl; } >"$work/build.log" 2>&1; then
   cat "$work/build.log" >&2
   echo "vm suite: FAILED (building the static programs)" >&2
   exit 1
 fi
-adds=(--add build/vm/tests/vm/vm_suite --add build/vm/tools/virtual-controller/uhid/vc-uhid)
-[ -x build/vm/kelcalib-ctl ] && adds+=(--add build/vm/kelcalib-ctl)
+adds=(--add build/vm/tests/vm/vm_suite --add build/vm/tools/virtual-controller/uhid/vc-uhid
+      --add build/vm/app/ctl/kelcalib-ctl)
 t1=$(now)
 
 tools/vm/build-image.sh --out "$work" --init tests/vm/init.sh "${adds[@]}"
