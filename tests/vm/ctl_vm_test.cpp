@@ -41,8 +41,9 @@ struct CtlProcess {
     std::string outPath, errPath;
 };
 
+// `user`: run as this user ID (not root) when 0 or above.
 CtlProcess StartCtl(const VmScene& scene, const std::vector<std::string>& args,
-                    const std::string& input = "") {
+                    const std::string& input = "", int user = -1) {
     CtlProcess process;
     process.outPath = scene.dir + "/ctl.out";
     process.errPath = scene.dir + "/ctl.err";
@@ -61,6 +62,9 @@ CtlProcess StartCtl(const VmScene& scene, const std::vector<std::string>& args,
         dup2(in, STDIN_FILENO);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
+        if (user >= 0 && (setgid(static_cast<gid_t>(user)) != 0 || setuid(static_cast<uid_t>(user)) != 0)) {
+            _exit(126);
+        }
         std::vector<char*> argv = {const_cast<char*>(path.c_str())};
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
@@ -94,8 +98,8 @@ CtlRun FinishCtl(CtlProcess* process) {
 }
 
 CtlRun RunCtl(const VmScene& scene, const std::vector<std::string>& args,
-              const std::string& input = "") {
-    CtlProcess process = StartCtl(scene, args, input);
+              const std::string& input = "", int user = -1) {
+    CtlProcess process = StartCtl(scene, args, input, user);
     CtlRun run = FinishCtl(&process);
     std::remove((scene.dir + "/ctl.in").c_str());
     return run;
@@ -141,6 +145,22 @@ TEST(VmCtl, ListShowsEachControllerWithItsFactsAndExits3WithoutOne) {
     ASSERT_TRUE(scene.Start("other-device 0x1234 0x0001\n")) << scene.error;
     const CtlRun run = RunCtl(scene, {"list"});
     EXPECT_EQ(run.status, 3) << run.out << run.err;
+}
+
+TEST(VmCtl, AUserWithoutAccessIsToldTheNodeAndTheUdevRule) {
+    // devtmpfs makes hidraw nodes root's alone (0600), as a system without a
+    // rule for the controller does.
+    VmScene scene;
+    ASSERT_TRUE(scene.Start("other-device 0x1234 0x0001\n" + Controller())) << scene.error;
+    char rule[64];
+    std::snprintf(rule, sizeof rule, "KERNELS==\"*:%04X:*\", TAG+=\"uaccess\"", kVendor);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list"}, std::vector<std::string>{"watch", "--seconds", "1"}}) {
+        const CtlRun run = RunCtl(scene, args, "", 1000);
+        EXPECT_EQ(run.status, 4) << args[0] << ": " << run.out << run.err;
+        EXPECT_TRUE(Has(run.err, "/dev/hidraw1: Permission denied")) << args[0] << ": " << run.err;
+        EXPECT_TRUE(Has(run.err, rule)) << args[0] << ": " << run.err;
+    }
 }
 
 TEST(VmCtl, WatchPrintsTheTouchesTheFirmwareReportsThenAborts) {

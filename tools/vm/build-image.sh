@@ -59,6 +59,7 @@ ln -f "$vmlinux" "$out/vmlinux" 2>/dev/null || cp "$vmlinux" "$out/vmlinux"
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
+chmod 755 "$stage"  # the image's root: mktemp made it root's alone
 mkdir -p "$stage"/{bin,dev,proc,sys,tmp,modules}
 cp "$busybox" "$stage/bin/busybox"
 cp "$init" "$stage/init"
