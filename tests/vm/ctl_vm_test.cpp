@@ -168,7 +168,7 @@ TEST(VmCtl, WatchPrintsTheTouchesTheFirmwareReportsThenAborts) {
     ASSERT_TRUE(scene.Start("log-file @LOG@\n" + Controller())) << scene.error;
     // The finger: at the centre, lifted, then at a quarter of the screen.
     ASSERT_TRUE(WriteTouch(scene.touch, "512 384"));
-    CtlProcess watch = StartCtl(scene, {"watch", "--json", "--seconds", "3"});
+    CtlProcess watch = StartCtl(scene, {"watch", "--json", "--seconds", "4"});
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     ASSERT_TRUE(WriteTouch(scene.touch, "none"));
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
