@@ -65,6 +65,14 @@ bool WriteEvent(int fd, const uhid_event& event) {
 bool CreateDevice(int entryIndex, UhidDevice* device) {
     VcDeviceInfo info;
     if (!VcGetDeviceInfo(gSystem, entryIndex, &info)) return false;
+    if (info.isController && info.featureReportLength > UHID_DATA_MAX) {
+        std::fprintf(stderr,
+                     "vc-uhid: controller %d: report-length %u exceeds the %d bytes a uhid device "
+                     "can answer\n",
+                     info.controllerIndex, static_cast<unsigned>(info.featureReportLength),
+                     UHID_DATA_MAX);
+        return false;
+    }
     const std::vector<std::uint8_t> descriptor = VcReportDescriptor(info);
     if (descriptor.size() > HID_MAX_DESCRIPTOR_SIZE) {
         std::fprintf(stderr, "vc-uhid: device %d: report descriptor of %zu bytes exceeds %d\n",
@@ -225,7 +233,9 @@ bool BringUp(int entryIndex) {
         if (!gDevices.back().node.empty()) return true;
         if (!Serve(10)) return false;
     }
-    std::fprintf(stderr, "vc-uhid: device %d got no hidraw node within 10 s (is hid-generic loaded?)\n",
+    std::fprintf(stderr,
+                 "vc-uhid: device %d got no hidraw node within 10 s (is hid-generic loaded? did "
+                 "the kernel refuse its descriptor? see dmesg)\n",
                  entryIndex);
     return false;
 }
