@@ -58,7 +58,13 @@ struct Parser {
     HidDescriptorSummary* summary;
 };
 
+// MinGW's vsnprintf (with __USE_MINGW_ANSI_STDIO, as in C++) is C99's and
+// knows %zu; its `printf` format check means the system's, which does not.
+#ifdef __MINGW32__
+__attribute__((format(gnu_printf, 2, 3)))
+#else
 __attribute__((format(printf, 2, 3)))
+#endif
 bool Refuse(HidDescriptorSummary* summary, const char* format, ...) {
     std::va_list arguments;
     va_start(arguments, format);

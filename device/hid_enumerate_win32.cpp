@@ -122,7 +122,7 @@ void Query(const HidApi& api, HANDLE handle, std::uint16_t vendorId, HidInterfac
         CopyUtf8(name, info->name, sizeof info->name);
     }
     if (info->vendorId != vendorId) {
-        SetProblem(info, "vendor ID 0x%04X, not 0x%04X", info->vendorId, vendorId);
+        SetProblem(info, "vendor ID 0x%04X is not 0x%04X", info->vendorId, vendorId);
         return;
     }
     info->ours = true;

@@ -225,25 +225,33 @@ int RunWatch(const CtlOptions& options) {
     return kCtlExitOk;
 }
 
-// After a step that was not accepted the abort command puts the controller
-// back on its committed calibration: an X record it took must not stay
-// active beside the old Y.
+// After a step that was not accepted (or Ctrl-C before the next) the abort
+// command puts the controller back on its committed calibration: an X
+// record it took must not stay active beside the old Y.
 int FailAndRestore(const char* what) {
     const bool restored = SendAbort();
-    return Fail(kCtlExitDevice,
-                "the controller did not accept %s (rejected, or no reply); nothing was "
-                "committed%s",
-                what,
+    return Fail(kCtlExitDevice, "%s; nothing was committed%s", what,
                 restored ? " and the controller is back on its committed calibration"
                          : " and the abort command failed too");
 }
 
 // Sends both records (identity, or those in gSession.deviceRecords), then CS
-// and WC; stops at the first step that is not accepted.
+// and WC; stops at the first step that is not accepted, or at Ctrl-C
+// between two steps.
 int SendAndCommit(bool identity) {
-    if (!(identity ? SendIdentityX() : SendAxisRecordX())) return FailAndRestore("the X record");
-    if (!(identity ? SendIdentityY() : SendAxisRecordY())) return FailAndRestore("the Y record");
-    if (!CommitCalibration()) return FailAndRestore("the commit (CS, WC)");
+    CtlCatchInterrupt();
+    const char* const kInterrupted = "interrupted";
+    if (!(identity ? SendIdentityX() : SendAxisRecordX())) {
+        return FailAndRestore("the controller did not accept the X record (rejected, or no reply)");
+    }
+    if (CtlInterrupted()) return FailAndRestore(kInterrupted);
+    if (!(identity ? SendIdentityY() : SendAxisRecordY())) {
+        return FailAndRestore("the controller did not accept the Y record (rejected, or no reply)");
+    }
+    if (CtlInterrupted()) return FailAndRestore(kInterrupted);
+    if (!CommitCalibration()) {
+        return FailAndRestore("the controller did not accept the commit (CS, WC)");
+    }
     return kCtlExitOk;
 }
 
@@ -253,6 +261,7 @@ int Commit(const CtlOptions& options, bool identity, const char* command) {
     if (opened != kCtlExitOk) return opened;
     const int status = SendAndCommit(identity);
     CtlCloseController();
+    CtlInterruptHandled();
     if (status != kCtlExitOk) return status;
     if (identity) {
         const std::int32_t records[2][4] = {{1, 0, 0, 1}, {0, 1, 0, 1}};

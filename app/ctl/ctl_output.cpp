@@ -39,7 +39,7 @@ void PrintOtherText(const HidInterfaceInfo& d) {
         std::printf("not ours: %s (%04X:%04X%s%s): %s\n", d.path, d.vendorId, d.productId,
                     d.name[0] != '\0' ? " " : "", d.name, d.problem);
     } else {
-        std::printf("not ours: %s: %s\n", d.path, d.problem);
+        std::printf("not examined: %s: %s\n", d.path, d.problem);
     }
 }
 

@@ -124,9 +124,10 @@ void DelayTransfer(int controller) {
     if (delay > 0) Sleep(delay);
 }
 
-// The touch file named by KELCALIB_VC_TOUCH_FILE, when that is set: "X Y"
-// (screen pixels) is a finger there; a missing or empty file, or any other
-// text, is no finger. Lets a test lift the finger, which the pointer can't.
+// The touch file named by KELCALIB_VC_TOUCH_FILE, when that is set:
+// "X Y WIDTH HEIGHT" (or "X Y" on the screen's own size) is a finger at X, Y
+// in screen pixels; a missing or empty file, "none" or any other text is no
+// finger. Lets a test lift the finger, which the pointer can't.
 bool TouchFromFile(VcTouch* touch) {
     wchar_t path[1024];
     const DWORD length = GetEnvironmentVariableW(L"KELCALIB_VC_TOUCH_FILE", path, 1024);
@@ -139,11 +140,17 @@ bool TouchFromFile(VcTouch* touch) {
     DWORD got = 0;
     const BOOL read = ReadFile(file, text, sizeof text - 1, &got, nullptr);
     CloseHandle(file);
-    int x = 0;
-    int y = 0;
-    if (read && std::sscanf(text, "%d %d", &x, &y) == 2) {
-        touch->x = x;
-        touch->y = y;
+    int values[4] = {};
+    const int count = read ? std::sscanf(text, "%d %d %d %d", &values[0], &values[1], &values[2],
+                                         &values[3])
+                           : 0;
+    if (count == 2 || count == 4) {
+        touch->x = values[0];
+        touch->y = values[1];
+        if (count == 4) {
+            touch->screenWidth = values[2];
+            touch->screenHeight = values[3];
+        }
         touch->touching = true;
     }
     return true;

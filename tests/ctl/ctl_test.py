@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
-"""kelcalib-ctl.exe under Wine against the virtual controller: what each
-command prints, its exit status, and what the controller's transfer log and
-store show it did.
+"""kelcalib-ctl against the virtual controller: what each command prints,
+its exit status, and what the controller's transfer log and store show it
+did. On Windows the exe runs under Wine behind the replacement hid.dll and
+setupapi.dll; on Linux the program runs through the hidraw interposer.
 
-    ctl_wine.py --exe kelcalib-ctl.exe [--solve calib-solve] SCENARIO...
+    ctl_test.py --platform wine --exe kelcalib-ctl.exe [--solve calib-solve] SCENARIO...
+    ctl_test.py --platform linux --exe kelcalib-ctl --runner with-vc-hidraw [--solve ...] SCENARIO...
 
-Needs WINEPREFIX of a booted prefix into which the virtual controller was
-installed for kelcalib-ctl.exe (./check does this). Each scenario gets its
-own config, log, store and touch file in a temporary directory, removed
-unless the scenario fails. Exits 1 when a check failed.
+Under Wine it needs WINEPREFIX of a booted prefix into which the virtual
+controller was installed for kelcalib-ctl.exe (./check does this). Each
+scenario gets its own config, log, store and touch file in a temporary
+directory, removed unless the scenario fails. Exits 1 when a check failed.
 """
 import argparse
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -23,7 +26,13 @@ import time
 OPTIONS = None
 
 
+SCREEN = (1024, 768)  # the touch file's screen
+
+
 def winpath(path):
+    """A path as the program sees it: under Wine through drive Z:."""
+    if OPTIONS.platform == "linux":
+        return path
     return "Z:" + path.replace("/", "\\")
 
 
@@ -44,13 +53,26 @@ class Run:
             f.write("\n".join(conf) + "\n")
         open(self.log, "w").close()
 
-    def ctl(self, *args, stdin=None):
-        """Runs the tool; returns (exit status, stdout lines, stderr lines)."""
+    def command(self, args, env):
         env = dict(os.environ, KELCALIB_VC_CONFIG=winpath(self.conf),
-                   KELCALIB_VC_TOUCH_FILE=winpath(self.touch))
-        proc = subprocess.run(["wine", OPTIONS.exe] + list(args), env=env, input=stdin,
-                              capture_output=True, text=True, timeout=120)
+                   KELCALIB_VC_TOUCH_FILE=winpath(self.touch), **env)
+        if OPTIONS.platform == "linux":
+            # A sanitized tool: the interposer's run keeps leak reports out.
+            env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
+            return [OPTIONS.runner, OPTIONS.exe] + list(args), env
+        return ["wine", OPTIONS.exe] + list(args), env
+
+    def ctl(self, *args, stdin=None, env={}):
+        """Runs the tool; returns (exit status, stdout lines, stderr lines)."""
+        argv, env = self.command(args, env)
+        proc = subprocess.run(argv, env=env, input=stdin, capture_output=True, text=True, timeout=120)
         return proc.returncode, proc.stdout.splitlines(), proc.stderr.splitlines()
+
+    def set_touch(self, where):
+        """Puts the finger at screen point `where`, or lifts it (None)."""
+        with open(self.touch + ".new", "w") as f:
+            f.write("none\n" if where is None else "%d %d %d %d\n" % (where + SCREEN))
+        os.replace(self.touch + ".new", self.touch)
 
     def store(self, n=0):
         try:
@@ -135,10 +157,9 @@ def list_foreign_first(run):
     run.equal([(d["index"], d["report_ids"], d["feature_report_length"]) for d in listed["controllers"]],
               [(0, ["0x55", "0x01", "0x00"], 101), (1, ["0x00"], 5)], "two controllers after a foreign device")
     run.equal([(d["vendor_id"], d["queried"], d["problem"]) for d in listed["other_devices"]],
-              [("0x845E", True, "vendor ID 0x845E, not 0xFFFE")], "the foreign device and why")
+              [("0x845E", True, "vendor ID 0x845E is not 0xFFFE")], "the foreign device and why")
     status, out, err = run.ctl("list")
-    run.equal([l for l in out if l.startswith("controller")],
-              ["controller 0: Virtual touch controller 1", "controller 1: Virtual touch controller 2"],
+    run.equal([l.split(":")[0] for l in out if l.startswith("controller")], ["controller 0", "controller 1"],
               "text without --all")
     run.equal([l for l in out if l.startswith("not ours")], [], "others only with --all")
 
@@ -153,36 +174,63 @@ def vid_override(run):
 
 
 def watch(run):
-    w, h = 1024, 768  # the Wine session's screen
-    moves = [(0.8, "512 384"), (1.3, "700 100"), (1.8, None), (2.3, "100 700")]
+    moves = [(0.8, (512, 384)), (1.3, (700, 100)), (1.8, None), (2.3, (100, 700))]
 
     def finger():
         start = time.time()
         for at, where in moves:
             time.sleep(max(0.0, at - (time.time() - start)))
-            if where is None:
-                os.remove(run.touch)
-            else:
-                with open(run.touch + ".new", "w") as f:
-                    f.write(where)
-                os.replace(run.touch + ".new", run.touch)
+            run.set_touch(where)
 
+    run.set_touch(None)
     thread = threading.Thread(target=finger)
     thread.start()
     status, out, err = run.ctl("watch", "--seconds", "3", "--json")
     thread.join()
     run.equal(status, 0, "exit status")
     lines = [json.loads(l) for l in out]
-    raw = lambda x, y: (round(65535 * x / w), round(65535 * y / h))
+    raw = lambda x, y: (round(65535 * x / SCREEN[0]), round(65535 * y / SCREEN[1]))
     got = [(l["event"],) + ((l["x"], l["y"]) if l["event"] == "touch" else ()) for l in lines]
     run.equal(got, [("touch",) + raw(512, 384), ("touch",) + raw(700, 100), ("lift",), ("touch",) + raw(100, 700)],
               "one line per position change and per lift")
     run.equal([l["ms"] for l in lines], sorted(l["ms"] for l in lines), "times in order")
     cmds = run.commands()
     run.equal((cmds[:1], cmds[-1:], len(cmds)), (["Q"], ["Rs"], 2), "the cue first, the abort last")
-    os.remove(run.touch)
+    run.set_touch(None)
     status, out, err = run.ctl("watch", "--seconds", "1")
     run.equal((status, out), (0, []), "no touch: no lines")
+
+
+def watch_interrupted(run):
+    """SIGINT (Ctrl-C) ends watch with the abort command and exit status 0."""
+    run.set_touch((300, 200))
+    argv, env = run.command(["watch"], {})
+    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    end = time.time() + 30
+    while time.time() < end and run.commands() == [] and proc.poll() is None:
+        time.sleep(0.05)
+    time.sleep(0.3)
+    proc.send_signal(signal.SIGINT)
+    try:
+        out, err = proc.communicate(timeout=30)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.communicate()
+        run.fail("watch did not end at SIGINT")
+        return
+    run.equal(proc.returncode, 0, "exit status (%s)" % err.strip())
+    run.equal(len(out.splitlines()), 1, "one line for the finger held still")
+    run.equal(run.commands(), ["Q", "Rs"], "the cue, then the abort")
+
+
+def permission(run):
+    """A node refused for lack of permission: the udev advice and exit 4."""
+    for args in (["list"], ["reset", "--yes"], ["watch", "--seconds", "1"]):
+        status, out, err = run.ctl(*args, env={"KELCALIB_VC_HIDRAW_DENY": "1"})
+        run.equal(status, 4, "%s: exit status" % args)
+        run.equal(any("udev" in l for l in err) and any("/dev/hidraw1" in l for l in err), True,
+                  "%s: names the node and the udev rule (%r)" % (args, err))
+    run.equal(run.commands(), [], "nothing sent")
 
 
 def reset(run):
@@ -290,10 +338,19 @@ SCENARIOS = {
     "second_controller": (second_controller, ["controller", "store STORE", "controller", "store STORE1"]),
     "usage": (usage, ["controller"]),
 }
+# Signals and file permissions as only Linux has them.
+LINUX_SCENARIOS = {
+    "watch_interrupted": (watch_interrupted, [OTHER, "controller"]),
+    "permission": (permission, [OTHER, "controller"]),
+}
+
+
+def scenarios():
+    return dict(SCENARIOS, **LINUX_SCENARIOS) if OPTIONS.platform == "linux" else SCENARIOS
 
 
 def run_scenario(name):
-    function, lines = SCENARIOS[name]
+    function, lines = scenarios()[name]
     run = Run(name, lines)
     print("%s:" % name)
     started = time.time()
@@ -309,22 +366,26 @@ def run_scenario(name):
 def main():
     global OPTIONS
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--exe", help="kelcalib-ctl.exe")
+    parser.add_argument("--platform", choices=("wine", "linux"), default="wine")
+    parser.add_argument("--exe", help="kelcalib-ctl.exe, or kelcalib-ctl on Linux")
+    parser.add_argument("--runner", help="Linux: with-vc-hidraw, which preloads the interposer")
     parser.add_argument("--solve", help="the native calib-solve (apply reads its output)")
     parser.add_argument("--list", action="store_true", help="list the scenarios")
     parser.add_argument("scenarios", nargs="*")
     OPTIONS = parser.parse_args()
     if OPTIONS.list:
-        print("\n".join(SCENARIOS))
+        print("\n".join(scenarios()))
         return 0
     if not OPTIONS.exe:
         parser.error("--exe is required")
-    unknown = [s for s in OPTIONS.scenarios if s not in SCENARIOS]
+    unknown = [s for s in OPTIONS.scenarios if s not in scenarios()]
     if unknown:
         parser.error("unknown scenario %s (--list names them)" % ", ".join(unknown))
-    if not os.environ.get("WINEPREFIX"):
+    if OPTIONS.platform == "wine" and not os.environ.get("WINEPREFIX"):
         parser.error("WINEPREFIX is not set: run under ./check's Wine session")
-    ok = all([run_scenario(s) for s in OPTIONS.scenarios or list(SCENARIOS)])
+    if OPTIONS.platform == "linux" and not OPTIONS.runner:
+        parser.error("--runner is required on Linux")
+    ok = all([run_scenario(s) for s in OPTIONS.scenarios or list(scenarios())])
     return 0 if ok else 1
 
 
