@@ -10,8 +10,9 @@
 //
 // Prints "device I /dev/hidrawN" for each device in file order, then "ready",
 // and serves until SIGTERM or SIGINT. The touch comes from FILE (read at every
-// GetFeature, see vc_uhid_touch.h); without --touch the finger rests at 0, 0 of
-// a 1024 x 768 screen, as in the native test build. Test tool, never shipped.
+// GetFeature, see vc_uhid_touch.h; without --touch, from the file named by
+// KELCALIB_VC_TOUCH_FILE); without either the finger rests at 0, 0 of a
+// 1024 x 768 screen, as in the native test build. Test tool, never shipped.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -23,6 +24,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -256,6 +258,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // The same variable names the interposer's touch file.
+    const char* touchFile = std::getenv("KELCALIB_VC_TOUCH_FILE");
+    if (gTouchPath.empty() && touchFile != nullptr) gTouchPath = touchFile;
     if (configPath.empty()) {
         std::fprintf(stderr, "usage: vc-uhid CONFIG [--touch FILE]\n");
         return 2;
