@@ -3,9 +3,10 @@
 #
 #   tools/vm/boot.sh KERNEL INITRD LOG [TIMEOUT_SECONDS] [KERNEL_ARGS...]
 #
-# QEMU runs with TCG (a stock guest kernel does not run under the nested
-# virtualisation some CI machines offer), one CPU, no display, and exits when
-# the guest reboots. Exits with QEMU's status, or 124 when the guest did not
+# QEMU runs with TCG (a stock guest kernel hangs under the nested
+# virtualisation some CI machines offer as /dev/kvm), one CPU, no display, and
+# exits when the guest reboots. KELCALIB_VM_ACCEL=kvm uses KVM instead where
+# the machine has real hardware virtualisation. Exits with QEMU's status, or 124 when the guest did not
 # finish within TIMEOUT_SECONDS (default 240); QEMU is ended by its process ID
 # on every path.
 set -euo pipefail
@@ -27,7 +28,7 @@ stop_qemu() {
 trap stop_qemu EXIT
 trap 'stop_qemu; exit 130' INT TERM
 
-qemu-system-x86_64 -accel tcg -M pc -m 256 -smp 1 -kernel "$kernel" -initrd "$initrd" \
+qemu-system-x86_64 -accel "${KELCALIB_VM_ACCEL:-tcg}" -M pc -m 256 -smp 1 -kernel "$kernel" -initrd "$initrd" \
   -append "$append" -nographic -nodefaults -serial stdio -no-reboot </dev/null >"$log" 2>&1 &
 qemu=$!
 
