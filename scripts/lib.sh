@@ -7,6 +7,7 @@ KELCALIB_PACKAGES=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 xvfb xdotool x11-apps x11-utils imagemagick
   zip unzip python3
+  qemu-system-x86 linux-image-amd64 busybox-static cpio gzip xz-utils kmod
 )
 
 say() { printf '==> %s\n' "$*" >&2; }
@@ -24,7 +25,9 @@ ensure_packages() {
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+  # INITRD=No: the kernel is only booted by the VM suite with an initramfs of
+  # its own, so the kernel package need not build one of the host's.
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive INITRD=No \
     apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 }
 

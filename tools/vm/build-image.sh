@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Builds the test VM's boot files from the machine's own Debian kernel:
+#   OUTDIR/vmlinux       the kernel, uncompressed (QEMU enters it directly, PVH)
+#   OUTDIR/initramfs.gz  busybox, the HID modules, /init and the given files
+#
+#   tools/vm/build-image.sh --out OUTDIR --init INIT [--add SRC[=DEST]]...
+#
+# SRC is copied to /bin/<name> in the image, or to DEST when given. The
+# uncompressed kernel is cached in build/vm-cache/ by kernel version, so a
+# rerun only repacks the initramfs. Needs linux-image-amd64, busybox-static,
+# kmod, cpio, gzip and xz-utils (KELCALIB_PACKAGES in scripts/lib.sh).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cache="$root/build/vm-cache"
+
+die() { echo "build-image: $*" >&2; exit 1; }
+
+out= init=
+adds=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --out) out=$2; shift 2 ;;
+    --init) init=$2; shift 2 ;;
+    --add) adds+=("$2"); shift 2 ;;
+    *) die "unknown argument '$1' (usage: --out OUTDIR --init INIT [--add SRC[=DEST]]...)" ;;
+  esac
+done
+[ -n "$out" ] && [ -n "$init" ] || die "usage: --out OUTDIR --init INIT [--add SRC[=DEST]]..."
+[ -f "$init" ] || die "no init script '$init'"
+
+# The newest installed kernel that has both its image and its modules.
+kver=
+for image in $(ls /boot/vmlinuz-* 2>/dev/null | sort -V); do
+  v=${image#/boot/vmlinuz-}
+  [ -d "/lib/modules/$v" ] && kver=$v
+done
+[ -n "$kver" ] || die "no kernel with modules under /boot and /lib/modules (install linux-image-amd64)"
+busybox=$(command -v busybox || true)
+[ -n "$busybox" ] || die "no busybox (install busybox-static)"
+case $(ldd "$busybox" 2>&1 || true) in
+  *'not a dynamic'* | *'statically linked'*) ;;
+  *) die "$busybox is not static (install busybox-static)" ;;
+esac
+
+# vmlinuz holds the kernel as an xz stream after the boot stub; the ELF inside
+# lets QEMU skip the BIOS and the kernel's own decompression.
+mkdir -p "$cache" "$out"
+vmlinux="$cache/vmlinux-$kver"
+if [ ! -s "$vmlinux" ] || [ "/boot/vmlinuz-$kver" -nt "$vmlinux" ]; then
+  offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "/boot/vmlinuz-$kver" | head -n 1 | cut -d: -f1)
+  [ -n "$offset" ] || die "/boot/vmlinuz-$kver holds no xz stream"
+  # (xz stops reading after the stream, so tail is not part of a pipeline whose status counts)
+  xz -dc --single-stream < <(tail -c +$((offset + 1)) "/boot/vmlinuz-$kver") >"$vmlinux.tmp" ||
+    die "could not decompress /boot/vmlinuz-$kver"
+  head -c 4 "$vmlinux.tmp" | grep -q 'ELF' || { rm -f "$vmlinux.tmp"; die "the kernel in /boot/vmlinuz-$kver is not an ELF"; }
+  mv "$vmlinux.tmp" "$vmlinux"
+fi
+ln -f "$vmlinux" "$out/vmlinux" 2>/dev/null || cp "$vmlinux" "$out/vmlinux"
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+chmod 755 "$stage"  # the image's root: mktemp made it root's alone
+mkdir -p "$stage"/{bin,dev,proc,sys,tmp,modules}
+cp "$busybox" "$stage/bin/busybox"
+cp "$init" "$stage/init"
+chmod 755 "$stage/init"
+
+# The HID core, uhid and hid-generic, in load order (without hid-generic
+# bound to a device no hidraw node appears). modules/order lists them.
+n=0
+: >"$stage/modules/order"
+while read -r verb path _; do
+  [ "$verb" = insmod ] || continue
+  name=$(basename "$path")
+  case $name in
+    *.ko) cp "$path" "$stage/modules/$name" ;;
+    *.ko.xz) name=${name%.xz}; xz -dc "$path" >"$stage/modules/$name" ;;
+    *.ko.zst) name=${name%.zst}; zstd -qdc "$path" >"$stage/modules/$name" ;;
+    *.ko.gz) name=${name%.gz}; gzip -dc "$path" >"$stage/modules/$name" ;;
+    *) die "unexpected module file $path" ;;
+  esac
+  grep -qx "$name" "$stage/modules/order" || { echo "$name" >>"$stage/modules/order"; n=$((n + 1)); }
+done < <(modprobe -S "$kver" --show-depends uhid && modprobe -S "$kver" --show-depends hid-generic)
+[ "$n" -ge 3 ] || die "modprobe found only $n of the HID modules for $kver"
+
+for spec in "${adds[@]}"; do
+  src=${spec%%=*}
+  dest=/bin/$(basename "$src")
+  [ "$spec" != "$src" ] && dest=${spec#*=}
+  [ -f "$src" ] || die "no file '$src'"
+  mkdir -p "$stage$(dirname "$dest")"
+  cp "$src" "$stage$dest"
+done
+
+(cd "$stage" && find . | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$out/initramfs.gz.tmp"
+mv "$out/initramfs.gz.tmp" "$out/initramfs.gz"
+echo "kernel $kver, $(du -k "$out/initramfs.gz" | cut -f1) KB initramfs" >&2
