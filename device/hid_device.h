@@ -27,6 +27,18 @@ bool OpenTouchDevice(std::uint16_t vendorId, std::uint16_t matchIndex);
 bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY);
 #endif
 
+#ifdef __linux__
+// The Linux link: the same contract through /dev/hidraw*.
+bool OpenTouchDevice(std::uint16_t vendorId, std::uint16_t matchIndex);
+bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY);
+// Closes gSession.device when it is open and sets it to nullptr.
+void CloseTouchDevice();
+// After an OpenTouchDevice that failed: why a controller's node could not be
+// opened (the node, the reason and the udev rule that grants access), or an
+// empty text when no controller was found at all.
+const char* TouchDeviceOpenProblem();
+#endif
+
 // Sends min(length, 100) bytes as the payload of one feature report. True
 // when one of the three report IDs was accepted.
 bool SendFeature(const std::uint8_t* bytes, std::int32_t length);

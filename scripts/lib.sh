@@ -7,6 +7,8 @@ KELCALIB_PACKAGES=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 xvfb xdotool x11-apps x11-utils imagemagick
   zip unzip python3
+  libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libx11-dev
+  xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
 )
 
 say() { printf '==> %s\n' "$*" >&2; }
