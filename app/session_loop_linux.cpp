@@ -169,8 +169,8 @@ int RunCalibrationSession() {
     if (!OpenTouchDevice(gSession.vendorId, 0)) {
         // A controller whose node may not be opened: the message says which
         // node, why, and the udev rule that grants access, below the text.
-        const char* problem = TouchDeviceOpenProblem();
-        if (problem != nullptr && problem[0] != '\0') {
+        char problem[1024] = "";
+        if (DescribeOpenProblem(problem, sizeof(problem))) {
             SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s", problem);
             std::string text = kNoDeviceUtf8;
             text += "\n\n";

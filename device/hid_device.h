@@ -4,10 +4,12 @@
 //
 // SendFeature and ReceiveFeature are portable: they reach the device only
 // through the two platform seams below. OpenTouchDevice and
-// ReadLogicalMaxima enumerate through SetupAPI and exist on Windows only.
+// ReadLogicalMaxima enumerate through SetupAPI on Windows and through the
+// kernel's hidraw nodes on Linux (hid_device_win32.cpp, hid_device_linux.cpp).
 #ifndef KELCALIB_DEVICE_HID_DEVICE_H
 #define KELCALIB_DEVICE_HID_DEVICE_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "app/platform_types.h"
@@ -28,15 +30,48 @@ bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY);
 #endif
 
 #ifdef __linux__
-// The Linux link: the same contract through /dev/hidraw*.
+// The same contract through hidraw. OpenTouchDevice visits /dev/hidraw*
+// in the order of their numbers, opens each read-write and close-on-exec,
+// and compares the vendor ID HIDIOCGRAWINFO reports; nodes that cannot be
+// opened or queried are skipped and the search goes on. For the controller
+// it reads the report descriptor (HIDIOCGRDESC) and takes the feature
+// report length from it (hid_descriptor.h); a descriptor that cannot be read
+// or is malformed fails the open, and later nodes are not examined, as on
+// Windows. gSession.hidGuid is not touched.
+//
+// gSession.device then carries the open file descriptor itself, moved to 3
+// or above so it is never 0 (no device) nor -1 (INVALID_HANDLE_VALUE).
 bool OpenTouchDevice(std::uint16_t vendorId, std::uint16_t matchIndex);
+
+// LogicalMax of the first two input values of the report descriptor. False
+// (nothing written) when the descriptor cannot be read or is malformed, or
+// when the first maximum is 0 or below (also when there are no input
+// values): the caller then stores 0x7FFF in both. With one input value
+// `maxY` is 0.
 bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY);
-// Closes gSession.device when it is open and sets it to nullptr.
+
+// Closes gSession.device when it holds a device and sets it to 0.
 void CloseTouchDevice();
-// After an OpenTouchDevice that failed: why a controller's node could not be
-// opened (the node, the reason and the udev rule that grants access), or an
-// empty text when no controller was found at all.
-const char* TouchDeviceOpenProblem();
+
+// After an OpenTouchDevice or ListHidInterfaces that did not open a
+// controller: true when there is more to say than "no controller", with one
+// or more lines of text in `text` (always terminated, cut to `size`):
+//   - a node that could not be opened for lack of permission (EACCES,
+//     EPERM) and whose vendor ID, as sysfs tells it, is `vendorId` or
+//     unknown: the node, the system's reason, and the udev rule that grants
+//     the seated user access (res/70-kelcalib.rules, installed into
+//     /etc/udev/rules.d/), with the commands that apply it;
+//   - the controller's report descriptor could not be read or was refused:
+//     the node and why.
+// False, with `text` empty, when nothing stood in the way (no controller of
+// that vendor ID, or the last open succeeded).
+bool DescribeOpenProblem(char* text, std::size_t size);
+
+// The file descriptor a device handle carries, -1 for none.
+inline int DeviceFileDescriptor(HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return -1;
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(handle));
+}
 #endif
 
 // Sends min(length, 100) bytes as the payload of one feature report. True
@@ -50,8 +85,10 @@ bool SendFeature(const std::uint8_t* bytes, std::int32_t length);
 std::int32_t ReceiveFeature(std::uint8_t* destination, std::int32_t capacity);
 
 // Platform seams. On Windows they call HidD_SetFeature / HidD_GetFeature of
-// the system's hid.dll and Sleep; the native test build links the virtual
-// controller's versions, with a virtual clock.
+// the system's hid.dll and Sleep; on Linux the hidraw ioctls HIDIOCSFEATURE /
+// HIDIOCGFEATURE (transfer length `length`, byte 0 the report ID) and
+// nanosleep. The native test build links the virtual controller's versions,
+// with a virtual clock.
 bool PlatformSetFeature(HANDLE device, void* buffer, std::uint32_t length);
 bool PlatformGetFeature(HANDLE device, void* buffer, std::uint32_t length);
 void WaitMilliseconds(std::uint32_t milliseconds);

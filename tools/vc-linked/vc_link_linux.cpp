@@ -94,7 +94,11 @@ void CloseTouchDevice() {
     gSession.device = nullptr;
 }
 
-const char* TouchDeviceOpenProblem() { return gProblem; }
+bool DescribeOpenProblem(char* text, std::size_t size) {
+    if (size == 0) return false;
+    std::snprintf(text, size, "%s", gProblem);
+    return gProblem[0] != '\0';
+}
 
 bool PlatformSetFeature(HANDLE device, void* buffer, std::uint32_t length) {
     const int controller = ControllerOf(device);

@@ -1,0 +1,85 @@
+// Finding and opening the touch controller among the kernel's hidraw nodes,
+// and reading its logical maxima from its report descriptor.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "app/session_state.h"
+#include "device/hid_device.h"
+#include "device/hidraw_linux.h"
+
+namespace {
+
+// Moves a descriptor to 3 or above, so that as a handle it is never 0 (no
+// device); -1 when that fails (the descriptor is closed either way).
+int AboveStandardStreams(int fd) {
+    if (fd >= 3) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+}  // namespace
+
+bool OpenTouchDevice(std::uint16_t vendorId, std::uint16_t matchIndex) {
+    ClearOpenProblem();
+    std::vector<unsigned> nodes;
+    if (!ListHidrawNodes(&nodes)) return false;
+    std::uint32_t matchesBefore = 0;
+    for (const unsigned node : nodes) {
+        int error = 0;
+        const int fd = OpenHidrawNode(node, &error);
+        if (fd < 0) {
+            if (IsPermissionError(error)) NotePermissionProblem(node, error, vendorId);
+            continue;
+        }
+        std::uint16_t vendor = 0;
+        std::uint16_t product = 0;
+        if (!ReadHidrawIds(fd, &vendor, &product) || vendor != vendorId) {
+            close(fd);
+            continue;
+        }
+        if (matchesBefore != matchIndex) {
+            ++matchesBefore;
+            close(fd);
+            continue;
+        }
+        // The controller. Without its report descriptor the open fails; later
+        // nodes are not examined either way.
+        HidDescriptorSummary summary;
+        if (!ReadHidrawDescriptor(fd, &summary)) {
+            NoteDescriptorProblem(node, summary.problem);
+            close(fd);
+            return false;
+        }
+        const int kept = AboveStandardStreams(fd);
+        if (kept < 0) return false;
+        gSession.device = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(kept));
+        gSession.featureReportLength = summary.featureReportLength;
+        ClearOpenProblem();
+        return true;
+    }
+    return false;
+}
+
+bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY) {
+    const int fd = DeviceFileDescriptor(handle);
+    if (fd < 0 || maxX == nullptr || maxY == nullptr) return false;
+    HidDescriptorSummary summary;
+    if (!ReadHidrawDescriptor(fd, &summary)) return false;
+    // A maximum X of 0 or below (no input value at all, or a negative
+    // maximum) would scale every calibrated touch to one corner or off the
+    // screen; the caller then uses 0x7FFF as for unreadable maxima.
+    if (summary.logicalMax[0] <= 0) return false;
+    *maxX = summary.logicalMax[0];
+    *maxY = summary.logicalMax[1];
+    return true;
+}
+
+void CloseTouchDevice() {
+    const int fd = DeviceFileDescriptor(gSession.device);
+    if (fd >= 0) close(fd);
+    gSession.device = nullptr;
+}

@@ -1,0 +1,49 @@
+// The kernel's hidraw nodes, as the controller open (hid_device_linux.cpp)
+// and the interface listing (hid_enumerate_linux.cpp) both visit them, and
+// the note of what stood in the way of the last open.
+#ifndef KELCALIB_DEVICE_HIDRAW_LINUX_H
+#define KELCALIB_DEVICE_HIDRAW_LINUX_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "device/hid_descriptor.h"
+
+// The numbers N of the /dev/hidrawN nodes, ascending. False when /dev
+// cannot be read.
+bool ListHidrawNodes(std::vector<unsigned>* numbers);
+
+// "/dev/hidrawN" into `path`.
+void HidrawPath(unsigned number, char* path, std::size_t size);
+
+// Opens the node read-write, close-on-exec: the descriptor, or -1 with the
+// errno value in `error`.
+int OpenHidrawNode(unsigned number, int* error);
+
+// Vendor and product ID from HIDIOCGRAWINFO.
+bool ReadHidrawIds(int fd, std::uint16_t* vendorId, std::uint16_t* productId);
+
+// The product name from HIDIOCGRAWNAME; empty when the device has none.
+void ReadHidrawName(int fd, char* name, std::size_t size);
+
+// The report descriptor (HIDIOCGRDESCSIZE, HIDIOCGRDESC) parsed. On false
+// `summary->problem` says why (an ioctl that failed, or the parser's reason).
+bool ReadHidrawDescriptor(int fd, HidDescriptorSummary* summary);
+
+// The vendor ID sysfs gives for a node (HID_ID of its device's uevent),
+// readable without opening the node; -1 when unknown.
+int SysfsVendorId(unsigned number);
+
+// True for errno values that mean the user may not open the node.
+bool IsPermissionError(int error);
+
+// The note DescribeOpenProblem reports from.
+void ClearOpenProblem();
+// Keeps the first node refused for lack of permission whose vendor ID is
+// `vendorId` or unknown.
+void NotePermissionProblem(unsigned number, int error, std::uint16_t vendorId);
+// The controller's descriptor could not be read or was refused.
+void NoteDescriptorProblem(unsigned number, const char* problem);
+
+#endif  // KELCALIB_DEVICE_HIDRAW_LINUX_H
