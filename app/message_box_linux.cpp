@@ -27,6 +27,7 @@ struct BoxButton {
 };
 
 struct BoxLayout {
+    TTF_Font* textFont;  // the box font, or the small one for a long text
     SDL_Rect panel;
     SDL_Rect caption;
     SDL_Rect text;
@@ -39,10 +40,20 @@ void Fill(SDL_Renderer* renderer, const SDL_Rect& rect, SDL_Color colour) {
     SDL_RenderFillRect(renderer, &rect);
 }
 
+// Height of `text` wrapped to `width` pixels in `font`.
+int WrappedHeight(TTF_Font* font, const char* text, int width) {
+    const SDL_Color black = {0, 0, 0, 255};
+    SDL_Surface* surface = TTF_RenderUTF8_Blended_Wrapped(font, text, black, static_cast<Uint32>(width));
+    if (surface == nullptr) return TTF_FontLineSkip(font);
+    const int height = surface->h;
+    SDL_FreeSurface(surface);
+    return height;
+}
+
 // Draws `text` centred in `area`, wrapped to its width.
-void DrawCentred(SDL_Renderer* renderer, const char* text, const SDL_Rect& area, SDL_Color fg) {
-    SDL_Surface* surface =
-        TTF_RenderUTF8_Blended_Wrapped(gScreen.boxFont, text, fg, static_cast<Uint32>(area.w));
+void DrawCentred(SDL_Renderer* renderer, TTF_Font* font, const char* text, const SDL_Rect& area,
+                 SDL_Color fg) {
+    SDL_Surface* surface = TTF_RenderUTF8_Blended_Wrapped(font, text, fg, static_cast<Uint32>(area.w));
     if (surface == nullptr) return;
     SDL_Texture* texture = SDL_CreateTextureFromSurface(renderer, surface);
     if (texture != nullptr) {
@@ -54,17 +65,24 @@ void DrawCentred(SDL_Renderer* renderer, const char* text, const SDL_Rect& area,
     SDL_FreeSurface(surface);
 }
 
-// Sizes follow the window: buttons at least 160 x 64 pixels, a panel of at
-// most 900 pixels across, centred like the Windows boxes.
-BoxLayout LayOut(BoxKind kind) {
+// Sizes follow the window: buttons at least 160 x 64 pixels, a panel of two
+// thirds of the window across, as high as its text needs, centred like the
+// Windows boxes. A text too long for the box font takes the small one.
+BoxLayout LayOut(BoxKind kind, const char* text) {
     BoxLayout layout = {};
     const int line = TTF_FontLineSkip(gScreen.boxFont);
     const int panelW = std::min(gScreen.width - 16, std::max(gScreen.width * 2 / 3, 480));
     const int buttonW = std::max(160, std::min(panelW / 3, gScreen.width / 5));
     const int buttonH = std::max(64, gScreen.height / 8);
     const int captionH = line + line / 2;
-    const int textH = line * 4;
     const int gap = line;
+    const int room = gScreen.height - captionH - buttonH - 3 * gap;
+    layout.textFont = gScreen.boxFont;
+    int textH = std::max(line * 3, WrappedHeight(gScreen.boxFont, text, panelW - 2 * gap));
+    if (textH > room) {
+        layout.textFont = gScreen.screenFont;
+        textH = std::min(room, WrappedHeight(gScreen.screenFont, text, panelW - 2 * gap));
+    }
     const int panelH = std::min(gScreen.height, captionH + gap + textH + gap + buttonH + gap);
     const BoxOrigin origin =
         CenteredBoxOrigin(0, 0, gScreen.width, gScreen.height, panelW, panelH);
@@ -92,14 +110,14 @@ void Draw(const BoxLayout& layout, const char* text, const char* caption) {
     SDL_RenderClear(renderer);
     Fill(renderer, layout.panel, kWhite);
     Fill(renderer, layout.caption, kCaptionBar);
-    DrawCentred(renderer, caption, layout.caption, kWhite);
-    DrawCentred(renderer, text, layout.text, kBlack);
+    DrawCentred(renderer, gScreen.boxFont, caption, layout.caption, kWhite);
+    DrawCentred(renderer, layout.textFont, text, layout.text, kBlack);
     for (int i = 0; i < layout.buttonCount; ++i) {
         const SDL_Rect& r = layout.buttons[i].rect;
         Fill(renderer, r, kButton);
         SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
         SDL_RenderDrawRect(renderer, &r);
-        DrawCentred(renderer, layout.buttons[i].label, r, kBlack);
+        DrawCentred(renderer, gScreen.boxFont, layout.buttons[i].label, r, kBlack);
     }
     SDL_RenderPresent(renderer);
 }
@@ -143,7 +161,7 @@ bool AnswerForKey(SDL_Keycode key, BoxKind kind, BoxAnswer* answer) {
 }  // namespace
 
 BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind) {
-    const BoxLayout layout = LayOut(kind);
+    const BoxLayout layout = LayOut(kind, text);
     SDL_ShowCursor(SDL_ENABLE);
     Draw(layout, text, caption);
     int pressed = -1;
@@ -151,7 +169,7 @@ BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind) {
     bool answered = false;
     while (!answered) {
         SDL_Event event;
-        if (SDL_WaitEventTimeout(&event, static_cast<int>(RunTrackingTimer())) == 0) continue;
+        if (!NextEvent(&event)) continue;
         switch (event.type) {
         case SDL_QUIT:
             answered = true;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+union SDL_Event;
 struct SDL_Window;
 struct SDL_Renderer;
 typedef struct _TTF_Font TTF_Font;
@@ -43,6 +44,10 @@ void PostSessionMessage(unsigned message);
 // One tick of the tracking timer when it is due; returns the milliseconds
 // until the next one.
 std::uint32_t RunTrackingTimer();
+
+// The next event, running the tracking timer while it waits a few
+// milliseconds at most; false when none came.
+bool NextEvent(SDL_Event* event);
 
 // Draws the target of `pointCount` (none when it is 4) and the three lines.
 void PaintTargetScreen();

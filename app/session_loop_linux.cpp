@@ -22,6 +22,11 @@ namespace {
 // below 30 s. This loop ticks every 10 ms.
 constexpr std::uint32_t kTrackingTickMs = 10;
 std::uint32_t gNextTick = 0;
+// Events are polled at this interval. SDL_WaitEventTimeout would wake its
+// wait through a second X connection aimed at the window, and SDL 2.26 can
+// still aim it there after the window is gone: an X error that ends the
+// process with status 1 (seen in about one exit in eight).
+constexpr std::uint32_t kEventPollMs = 4;
 // Set once the abort command went out: a second close request or signal
 // does not send it again.
 bool gAborted = false;
@@ -156,6 +161,13 @@ void PostSessionMessage(unsigned message) {
     SDL_PushEvent(&event);
 }
 
+bool NextEvent(SDL_Event* event) {
+    const std::uint32_t wait = RunTrackingTimer();
+    if (SDL_PollEvent(event) != 0) return true;
+    SDL_Delay(wait < kEventPollMs ? wait : kEventPollMs);
+    return SDL_PollEvent(event) != 0;
+}
+
 std::uint32_t RunTrackingTimer() {
     const std::uint32_t now = SDL_GetTicks();
     if (static_cast<std::int32_t>(now - gNextTick) >= 0) {
@@ -193,7 +205,7 @@ int RunCalibrationSession() {
     PostSessionMessage(WM_CALIB_START);
     while (!gScreen.ended) {
         SDL_Event event;
-        if (SDL_WaitEventTimeout(&event, static_cast<int>(RunTrackingTimer())) != 0) {
+        if (NextEvent(&event)) {
             OnEvent(event);
         }
     }

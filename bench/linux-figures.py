@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Figures of whole calibrations of the Linux program in Xvfb against a
-virtual controller that answers at once (kelcalib-vc of the bench preset:
-optimised, no sanitizers), driven by xdotool.
+virtual controller that answers at once, presented by the hidraw interposer
+(bench preset: optimised, no sanitizers), driven by xdotool.
 
     bench/linux-figures.py [RUNS]      (default 5)
 
@@ -24,7 +24,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e_linux"))
 import xserver  # noqa: E402
 
-EXE = os.path.join(ROOT, "build", "bench", "tools", "vc-linked", "kelcalib-vc")
+EXE = os.path.join(ROOT, "build", "bench", "app", "kelcalib")
+PRELOAD = os.path.join(ROOT, "build", "bench", "virtual-controller-hidraw", "libkelcalib-vc-hidraw.so")
 W, H = 1024, 768
 TARGETS = [(W // 5, H // 5), (4 * W // 5, 4 * H // 5), (4 * W // 5, H // 5), (W // 5, 4 * H // 5)]
 
@@ -75,7 +76,8 @@ def one_run(server, work, with_window):
     open(log, "w").close()
     with open(conf, "w") as f:
         f.write("log-file %s\ncontroller\npanel straight\n" % log)
-    env = server.env({"KELCALIB_VC_CONFIG": conf})
+    touch = os.path.join(work, "touch")
+    env = server.env({"KELCALIB_VC_CONFIG": conf, "LD_PRELOAD": PRELOAD, "KELCALIB_VC_TOUCH_FILE": touch})
     t0 = time.monotonic()
     proc = subprocess.Popen([EXE], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     shown = window_shown(env, proc) - t0 if with_window else None
@@ -83,6 +85,8 @@ def one_run(server, work, with_window):
     for i, (x, y) in enumerate(TARGETS):
         wait_count(log, "EVENT Q cue", i + 1, proc)
         time.sleep(0.35)
+        with open(touch, "w") as f:
+            f.write("%d %d %d %d\n" % (x, y, W, H))
         subprocess.run(["xdotool", "mousemove", str(x), str(y)], env=env, check=True)
         touched = time.monotonic()
         subprocess.run(["xdotool", "click", "1"], env=env, check=True)
@@ -99,7 +103,7 @@ def main():
     if runs < 1:
         sys.exit("linux-figures: RUNS is a whole number above 0")
     subprocess.run(["cmake", "--preset", "bench"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", "--preset", "bench", "--target", "kelcalib-vc"], cwd=ROOT, check=True,
+    subprocess.run(["cmake", "--build", "--preset", "bench", "--target", "kelcalib", "kelcalib-vc-hidraw"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
     server = xserver.start_xvfb(W, H)
     work = tempfile.mkdtemp(prefix="kelcalib-bench.")

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
-"""kelcalib for Linux end to end: the program in its own X server (Xvfb, or
-Xorg with two monitors), the virtual controller linked in place of the hidraw
-link, touches made with xdotool at the X pointer.
+"""kelcalib for Linux end to end: the unchanged program in its own X server
+(Xvfb, or Xorg with two monitors), the virtual controller presented as hidraw
+nodes by the preloaded interposer, touches made with xdotool. Before each
+touch the harness puts the finger's position on the program's display into
+the interposer's touch file, so the controller reports where the pointer is.
 
-    e2e_linux.py --exe kelcalib-vc --solve calib-solve --close-request close-request SCENARIO...
+    e2e_linux.py --exe kelcalib --preload LD_PRELOAD-VALUE --solve calib-solve \
+                 --close-request close-request SCENARIO...
 
 Each scenario gets its own X server, controller config, log and store in
 temporary directories, removed unless it fails. Exits 1 when a check failed.
@@ -43,6 +46,8 @@ class LinuxRun(e2e.Run):
         self.failures = []
         self.proc = None
         self.args = []
+        self.extra_env = {}
+        self.touch_file = os.path.join(self.dir, "touch")
         self.x = xserver.start_two_monitors() if two_monitors else xserver.start_xvfb()
         os.environ["DISPLAY"] = self.x.display
         self.width, self.height = 1024, 768
@@ -55,7 +60,9 @@ class LinuxRun(e2e.Run):
         open(self.log, "w").close()
 
     def spawn(self):
-        env = self.x.env({"KELCALIB_VC_CONFIG": self.conf, "ASAN_OPTIONS": "detect_leaks=0"})
+        env = self.x.env({"KELCALIB_VC_CONFIG": self.conf, "ASAN_OPTIONS": "detect_leaks=0",
+                          "LD_PRELOAD": OPTIONS.preload, "KELCALIB_VC_TOUCH_FILE": self.touch_file})
+        env.update(self.extra_env)
         err = open(os.path.join(self.dir, "stderr.txt"), "ab")
         proc = subprocess.Popen([OPTIONS.exe] + self.args, env=env, stdout=subprocess.DEVNULL, stderr=err)
         if self.proc is None:
@@ -69,6 +76,9 @@ class LinuxRun(e2e.Run):
     def touch(self, i, button=1, hold=0.08, settle=0.45):
         time.sleep(settle)
         x, y = target(i, self.width, self.height)
+        with open(self.touch_file + ".new", "w") as f:
+            f.write("%d %d %d %d\n" % (x, y, self.width, self.height))
+        os.replace(self.touch_file + ".new", self.touch_file)
         e2e.xdotool("mousemove", self.left + x, y, "mousedown", button)
         time.sleep(hold)
         e2e.xdotool("mouseup", button)
@@ -101,20 +111,25 @@ class LinuxRun(e2e.Run):
 
 
 def find_buttons(pixel, left, width, height):
-    """Boxes of the button colour, measured along their top row (above any label)."""
-    rows = [y for y in range(0, height, 2) if any(pixel(left + x, y) == BUTTON for x in range(0, width, 4))]
-    if not rows:
-        return []
-    y = rows[0]
-    spans = []
-    for x in range(left, left + width):
-        if pixel(x, y) == BUTTON:
-            if spans and x == spans[-1][1] + 1:
-                spans[-1][1] = x
-            else:
-                spans.append([x, x])
-    spans = [s for s in spans if s[1] - s[0] > 40]
-    return [(s[0], rows[0], s[1], rows[-1]) for s in spans]
+    """Boxes of the button colour, from their top row (above any label): runs
+    of that colour over 40 pixels wide, which no text pixel makes."""
+    for y in range(0, height, 2):
+        if not any(pixel(left + x, y) == BUTTON for x in range(0, width, 4)):
+            continue
+        spans = []
+        for x in range(left, left + width):
+            if pixel(x, y) == BUTTON:
+                if spans and x == spans[-1][1] + 1:
+                    spans[-1][1] = x
+                else:
+                    spans.append([x, x])
+        spans = [sp for sp in spans if sp[1] - sp[0] > 40]
+        if spans:
+            bottom = y
+            while bottom + 1 < height and pixel(spans[0][0], bottom + 1) == BUTTON:
+                bottom += 1
+            return [(sp[0], y, sp[1], bottom) for sp in spans]
+    return []
 
 
 # Scenarios -----------------------------------------------------------------
@@ -254,6 +269,17 @@ def no_controller(run):
     run.equal(run.trace(), [], "no transfers")
 
 
+def no_permission(run):
+    """The controller's node refuses to open: the message names it, the reason
+    and the udev rule."""
+    run.extra_env = {"KELCALIB_VC_HIDRAW_DENY": "0"}
+    no_controller(run)
+    with open(os.path.join(run.dir, "stderr.txt")) as f:
+        said = f.read()
+    run.check("/dev/hidraw0" in said and "70-kelcalib.rules" in said,
+              "the node and the udev rule named:\n" + said)
+
+
 def identity_refused(run):
     run.start()
     buttons = run.wait_box(timeout=30)
@@ -325,6 +351,7 @@ SCENARIOS = {
     "close_request": abandon("close"),
     "sigterm": abandon("sigterm"),
     "no_controller": (no_controller, None),
+    "no_permission": no_permission,
     "identity_refused": (identity_refused, ["fault reject 8"]),
     "second_copy": second_copy,
     "buttons_debounce": buttons_and_debounce,
@@ -365,7 +392,8 @@ def run_scenario(name):
 def main():
     global OPTIONS
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--exe", help="kelcalib-vc")
+    parser.add_argument("--exe", help="kelcalib")
+    parser.add_argument("--preload", help="LD_PRELOAD value that loads the hidraw interposer")
     parser.add_argument("--solve", help="calib-solve")
     parser.add_argument("--close-request", help="close-request")
     parser.add_argument("--list", action="store_true", help="list the scenarios")
@@ -375,8 +403,8 @@ def main():
     if OPTIONS.list:
         print("\n".join(SCENARIOS))
         return 0
-    if not (OPTIONS.exe and OPTIONS.solve and OPTIONS.close_request):
-        parser.error("--exe, --solve and --close-request are required")
+    if not (OPTIONS.exe and OPTIONS.preload and OPTIONS.solve and OPTIONS.close_request):
+        parser.error("--exe, --preload, --solve and --close-request are required")
     unknown = [s for s in OPTIONS.scenarios if s not in SCENARIOS]
     if unknown:
         parser.error("unknown scenario %s (--list names them)" % ", ".join(unknown))
