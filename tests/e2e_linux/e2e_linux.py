@@ -342,7 +342,25 @@ def second_display(run):
         check_committed(run, points)
 
 
+def options(run):
+    """Help, version, the display list, and bad options: exit 2 with one line."""
+    env = run.x.env({"ASAN_OPTIONS": "detect_leaks=0"})
+    call = lambda *args: subprocess.run([OPTIONS.exe] + list(args), env=env, capture_output=True, text=True,
+                                        timeout=20)
+    for args in (["--help"], ["--version"], ["--list-displays"]):
+        done = call(*args)
+        run.equal(done.returncode, 0, "exit code of %s" % args)
+        run.check(done.stdout.strip() != "", "%s prints something" % args)
+    run.check(call("--list-displays").stdout.startswith("0: 1024x768 at 0,0 (primary)"), "display 0 listed")
+    for args in (["--bogus"], ["--display"], ["--display", "x"], ["--display", "-1"], ["--display", "1"]):
+        done = call(*args)
+        run.equal(done.returncode, 2, "exit code of %s" % args)
+        run.equal(len(done.stderr.strip().splitlines()), 1, "one line for %s: %r" % (args, done.stderr))
+    run.equal(run.trace(), [], "no transfers")
+
+
 SCENARIOS = {
+    "options": options,
     "straight": full_calibration("straight", screenshot=True),
     "mirrored": full_calibration("mirrored"),
     "swapped": full_calibration("swapped"),
