@@ -47,8 +47,10 @@ void OnStartPass() {
         PostSessionMessage(WM_CALIB_NEXT);
         return;
     }
-    // Answered or closed, the session is abandoned: the abort command goes
-    // out once.
+    // The pass ends here: the grab goes before the message, which is
+    // answered by touch or key. Answered or closed, the session is
+    // abandoned: the abort command goes out once.
+    SetCollecting(false);
     ShowBox(kTransferErrorUtf8, kFatalCaptionUtf8, BoxKind::kOk);
     PaintTargetScreen();
     PostSessionMessage(WM_CALIB_ABORT);
