@@ -63,24 +63,18 @@ finger_calibrate() {
 
 # finger_calibrate_in_window WIDTH HEIGHT SHOTS-DIR: the same for the Linux
 # program, which asks its question in its own window: once the records went
-# out after the fourth touch, Return answers Yes. Each touch's position goes
-# first into VC_TOUCH_FILE, where the virtual controller's hidraw
-# interposer reads the finger.
+# out after the fourth touch, Return answers Yes.
 finger_calibrate_in_window() {
   local w=$1 h=$2 shots=$3
   local xs=($((w / 5)) $((4 * w / 5)) $((4 * w / 5)) $((w / 5)))
   local ys=($((h / 5)) $((4 * h / 5)) $((h / 5)) $((4 * h / 5)))
-  local i x y waited=0
+  local i at waited=0
   for i in 0 1 2 3; do
     finger_wait_cues $((i + 1)) 30 || { echo "target $i was never shown" >&2; return 1; }
     sleep 0.45
     finger_screenshot "$shots/$((i + 1))-target-$i.png"
-    x=$((xs[i] + RANDOM % 7 - 3)) y=$((ys[i] + RANDOM % 7 - 3))
-    echo "$x $y $w $h" >"$VC_TOUCH_FILE"
-    xdotool mousemove "$x" "$y" mousedown 1
-    sleep 0.08
-    xdotool mouseup 1
-    say "touched target $i at ($x, $y)"
+    at=$(finger_touch "${xs[$i]}" "${ys[$i]}")
+    say "touched target $i at ($at)"
   done
   finger_wait_cues 5 30 || { echo "the fourth touch was not taken" >&2; return 1; }
   until [ "$(grep -c ' EVENT Cy accept' "$VC_LOG")" -ge 2 ]; do
