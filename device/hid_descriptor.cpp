@@ -87,7 +87,8 @@ bool MainItem(Parser* p, std::uint8_t tag, std::uint32_t data, std::size_t offse
         ++p->openCollections;
     } else if (tag == kEndCollection) {
         if (p->openCollections == 0) {
-            return Refuse(p->summary, "End Collection without a Collection at byte %zu", offset);
+            return Refuse(p->summary, "End Collection without a Collection at byte %u",
+                          static_cast<unsigned>(offset));
         }
         --p->openCollections;
     } else if (tag == kInput || tag == kOutput || tag == kFeature) {
@@ -97,9 +98,9 @@ bool MainItem(Parser* p, std::uint8_t tag, std::uint32_t data, std::size_t offse
         bits += static_cast<std::uint64_t>(p->global.reportSize) * p->global.reportCount;
         p->declared[type][id] = true;
         if ((bits + 7) / 8 + 1 > kMaxReportBytes) {
-            return Refuse(p->summary, "%s report %u longer than %llu bytes at byte %zu",
-                          kReportNames[type], id,
-                          static_cast<unsigned long long>(kMaxReportBytes), offset);
+            return Refuse(p->summary, "%s report %u longer than %u bytes at byte %u",
+                          kReportNames[type], id, static_cast<unsigned>(kMaxReportBytes),
+                          static_cast<unsigned>(offset));
         }
         const bool constant = (data & 0x01) != 0;
         const bool variable = (data & 0x02) != 0;
@@ -132,33 +133,35 @@ bool GlobalItem(Parser* p, std::uint8_t tag, std::uint32_t data, std::uint8_t by
             break;
         case kReportSize:
             if (data > kMaxReportSize) {
-                return Refuse(p->summary, "Report Size %u above %u bits at byte %zu", data,
-                              kMaxReportSize, offset);
+                return Refuse(p->summary, "Report Size %u above %u bits at byte %u", data,
+                              kMaxReportSize, static_cast<unsigned>(offset));
             }
             g.reportSize = data;
             break;
         case kReportCount:
             if (data > kMaxReportCount) {
-                return Refuse(p->summary, "Report Count %u above %u at byte %zu", data,
-                              kMaxReportCount, offset);
+                return Refuse(p->summary, "Report Count %u above %u at byte %u", data,
+                              kMaxReportCount, static_cast<unsigned>(offset));
             }
             g.reportCount = data;
             break;
         case kReportId:
             if (data == 0 || data > 255) {
-                return Refuse(p->summary, "Report ID %u outside 1..255 at byte %zu", data, offset);
+                return Refuse(p->summary, "Report ID %u outside 1..255 at byte %u", data,
+                              static_cast<unsigned>(offset));
             }
             g.reportId = data;
             break;
         case kPush:
             if (p->depth == kStackDepth) {
-                return Refuse(p->summary, "Push beyond %d levels at byte %zu", kStackDepth, offset);
+                return Refuse(p->summary, "Push beyond %d levels at byte %u", kStackDepth,
+                              static_cast<unsigned>(offset));
             }
             p->stack[p->depth++] = g;
             break;
         case kPop:
             if (p->depth == 0) {
-                return Refuse(p->summary, "Pop without Push at byte %zu", offset);
+                return Refuse(p->summary, "Pop without Push at byte %u", static_cast<unsigned>(offset));
             }
             g = p->stack[--p->depth];
             break;
@@ -178,7 +181,8 @@ bool ParseHidDescriptor(const std::uint8_t* bytes, std::size_t size, HidDescript
     if (summary == nullptr) return false;
     std::memset(summary, 0, sizeof *summary);
     if (size > kMaxDescriptorBytes) {
-        return Refuse(summary, "descriptor of %zu bytes, longer than %zu", size, kMaxDescriptorBytes);
+        return Refuse(summary, "descriptor longer than %u bytes",
+                      static_cast<unsigned>(kMaxDescriptorBytes));
     }
     if (bytes == nullptr && size > 0) return Refuse(summary, "no descriptor bytes");
 
@@ -196,7 +200,8 @@ bool ParseHidDescriptor(const std::uint8_t* bytes, std::size_t size, HidDescript
             // Long item: prefix, data size, tag, data. No long item tags are
             // defined, so the item is skipped whole.
             if (size - pos < 3 || size - pos - 3 < bytes[pos + 1]) {
-                ok = Refuse(summary, "long item at byte %zu runs past the end", offset);
+                ok = Refuse(summary, "long item at byte %u runs past the end",
+                        static_cast<unsigned>(offset));
                 break;
             }
             pos += 3 + static_cast<std::size_t>(bytes[pos + 1]);
@@ -205,7 +210,7 @@ bool ParseHidDescriptor(const std::uint8_t* bytes, std::size_t size, HidDescript
         const std::uint8_t sizeCode = prefix & 0x03;
         const std::uint8_t dataBytes = sizeCode == 3 ? 4 : sizeCode;
         if (size - pos - 1 < dataBytes) {
-            ok = Refuse(summary, "item at byte %zu runs past the end", offset);
+            ok = Refuse(summary, "item at byte %u runs past the end", static_cast<unsigned>(offset));
             break;
         }
         std::uint32_t data = 0;

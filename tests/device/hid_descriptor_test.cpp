@@ -163,7 +163,7 @@ TEST(HidDescriptor, RefusesEachMalformedFormCleanly) {
         {FeatureLongerThan65535(), "feature report 0 longer than 65535 bytes"},
         {{0xA1, 0x01, 0xC0, 0xC0}, "End Collection without a Collection at byte 3"},
         {{0xA1, 0x01, 0xA1, 0x00, 0xC0}, "1 Collection(s) not closed"},
-        {Bytes(65536, 0x00), "descriptor of 65536 bytes"},
+        {Bytes(65536, 0x00), "descriptor longer than 65535 bytes"},
     };
     for (const Malformed& c : cases) {
         SCOPED_TRACE(c.problem);
