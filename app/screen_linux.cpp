@@ -66,9 +66,19 @@ bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int c
     if (gScreen.sessionEvent == static_cast<std::uint32_t>(-1)) {
         return Fail(error, capacity, "no SDL event type left");
     }
-    gScreen.window = SDL_CreateWindow(kTitleUtf8, bounds.x, bounds.y, bounds.w, bounds.h,
-                                      SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP |
-                                          SDL_WINDOW_SKIP_TASKBAR);
+    // A borderless window at the display's bounds (X11 and KMS/DRM place it
+    // there). A Wayland compositor places windows itself: there the window
+    // asks for full screen on the display instead.
+    Uint32 flags = SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR;
+    int x = bounds.x;
+    int y = bounds.y;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver != nullptr && SDL_strcmp(driver, "wayland") == 0) {
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+        x = static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(display));
+        y = x;
+    }
+    gScreen.window = SDL_CreateWindow(kTitleUtf8, x, y, bounds.w, bounds.h, flags);
     if (gScreen.window == nullptr) return Fail(error, capacity, "cannot open the window");
     // Software rendering: the same pixels on every video driver, and
     // nothing to start up for a screen this simple.
