@@ -8,6 +8,8 @@ KELCALIB_PACKAGES=(
   wine wine64 xvfb xdotool x11-apps x11-utils imagemagick
   zip unzip python3
   qemu-system-x86 linux-image-amd64 busybox-static cpio gzip xz-utils kmod
+  libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libx11-dev
+  xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
 )
 
 say() { printf '==> %s\n' "$*" >&2; }

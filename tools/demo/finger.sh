@@ -22,7 +22,7 @@ finger_wait_cues() {
 
 # finger_screenshot FILE
 finger_screenshot() {
-  xwd -root -display "$DISPLAY" 2>/dev/null | convert xwd:- "$1" 2>/dev/null || true
+  xwd -root -display "$DISPLAY" 2>/dev/null | /usr/bin/convert xwd:- "$1" 2>/dev/null || true
 }
 
 # finger_touch X Y: a tap at (X, Y) give or take up to 3 pixels.
@@ -59,4 +59,31 @@ finger_calibrate() {
   finger_screenshot "$shots/5-question.png"
   xdotool key "$answer"
   say "answered the question with $([ "$answer" = Return ] && echo Yes || echo No)"
+}
+
+# finger_calibrate_in_window WIDTH HEIGHT SHOTS-DIR: the same for the Linux
+# program, which asks its question in its own window: once the records went
+# out after the fourth touch, Return answers Yes.
+finger_calibrate_in_window() {
+  local w=$1 h=$2 shots=$3
+  local xs=($((w / 5)) $((4 * w / 5)) $((4 * w / 5)) $((w / 5)))
+  local ys=($((h / 5)) $((4 * h / 5)) $((h / 5)) $((4 * h / 5)))
+  local i at waited=0
+  for i in 0 1 2 3; do
+    finger_wait_cues $((i + 1)) 30 || { echo "target $i was never shown" >&2; return 1; }
+    sleep 0.45
+    finger_screenshot "$shots/$((i + 1))-target-$i.png"
+    at=$(finger_touch "${xs[$i]}" "${ys[$i]}")
+    say "touched target $i at ($at)"
+  done
+  finger_wait_cues 5 30 || { echo "the fourth touch was not taken" >&2; return 1; }
+  until [ "$(grep -c ' EVENT Cy accept' "$VC_LOG")" -ge 2 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+    [ "$waited" -lt 300 ] || { echo "the records never went out" >&2; return 1; }
+  done
+  sleep 0.5
+  finger_screenshot "$shots/5-question.png"
+  xdotool key Return
+  say "answered the question with Yes"
 }

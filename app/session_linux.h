@@ -1,0 +1,60 @@
+// The Linux side of the calibration program: the full-screen SDL window, the
+// session driven by its event loop, the drawing of the target screen and the
+// questions and messages drawn in the same window. Linux only.
+#ifndef KELCALIB_APP_SESSION_LINUX_H
+#define KELCALIB_APP_SESSION_LINUX_H
+
+#include <cstdint>
+
+union SDL_Event;
+struct SDL_Window;
+struct SDL_Renderer;
+typedef struct _TTF_Font TTF_Font;
+
+// The display side of the program, beside gSession: what SDL handed out.
+struct LinuxScreen {
+    SDL_Window* window;
+    SDL_Renderer* renderer;
+    TTF_Font* screenFont;  // the target screen's three lines
+    TTF_Font* boxFont;     // questions and messages
+    std::int32_t width;    // window pixels
+    std::int32_t height;
+    std::uint32_t sessionEvent;  // SDL event type of the posted session messages
+    bool collecting;             // a pass takes button releases as touches
+    bool ended;                  // WM_CALIB_EXIT handled: the loop stops
+};
+
+extern LinuxScreen gScreen;
+
+// The whole program: options, one copy, SDL, the window, the session.
+// Returns the exit code.
+int RunKelcalib(int argc, char** argv);
+
+// Opens the window on display `display` (bounds, radius, layout, fonts).
+// On false `error` holds one line saying what failed.
+bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int capacity);
+void CloseCalibrationScreen();
+
+// The session from opening the controller to the end; returns the exit code.
+int RunCalibrationSession();
+
+// Posts one session message (WM_CALIB_START ... WM_CALIB_EXIT).
+void PostSessionMessage(unsigned message);
+
+// One tick of the tracking timer when it is due; returns the milliseconds
+// until the next one.
+std::uint32_t RunTrackingTimer();
+
+// The next event, running the tracking timer while it waits a few
+// milliseconds at most; false when none came.
+bool NextEvent(SDL_Event* event);
+
+// Draws the target of `pointCount` (none when it is 4) and the three lines.
+void PaintTargetScreen();
+
+// Questions and messages drawn in the calibration window.
+enum class BoxKind { kOk, kYesNo };
+enum class BoxAnswer { kOk, kYes, kNo, kClosed };
+BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind);
+
+#endif  // KELCALIB_APP_SESSION_LINUX_H

@@ -1,0 +1,279 @@
+#!/usr/bin/env python3
+"""kelcalib for Linux end to end: the unchanged program in its own X server
+(Xvfb, or Xorg with two monitors), the virtual controller presented as hidraw
+nodes by the preloaded interposer, touches made with xdotool. Before each
+touch the harness puts the finger's position on the program's display into
+the interposer's touch file, so the controller reports where the pointer is.
+
+    e2e_linux.py --exe kelcalib --preload LD_PRELOAD-VALUE --solve calib-solve \
+                 --close-request close-request SCENARIO...
+
+Each scenario gets its own X server, controller config, log and store in
+temporary directories, removed unless it fails. Exits 1 when a check failed.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import e2e  # noqa: E402  (the Windows scenarios' log parsing, solve and checks)
+import linux_run  # noqa: E402
+from e2e import COMMIT_TRACE, PASS_TRACE, Failed, check_committed  # noqa: E402
+from linux_run import LinuxRun, check_first_target  # noqa: E402
+# A straight panel on a 1024 x 768 screen touched exactly at the targets: the
+# raw points and records that the Windows scenario on the same panel and
+# screen reads and commits (both checked against calib-solve).
+STRAIGHT_POINTS = [(13056, 13056), (52415, 52394), (52415, 13056), (13056, 52394)]
+STRAIGHT_RECORDS = ["Cx accept 17016 0 31 34066", "Cy accept 0 17025 28 34066"]
+
+
+# Scenarios -----------------------------------------------------------------
+
+def answer_yes_by_touch(run):
+    buttons = run.wait_box()
+    if run.equal(len(buttons), 2, "two buttons on the question"):
+        run.press(buttons[0])
+
+
+def full_calibration(panel, screenshot=False):
+    def scenario(run):
+        run.start()
+        run.wait_cues(1)
+        if screenshot:
+            check_first_target(run)
+        run.collect()
+        answer_yes_by_touch(run)
+        run.equal(run.exit_code(), 0, "exit code")
+        run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
+        points = run.raw_points()
+        if not run.equal(len(points), 4, "touch reads with a packet"):
+            return
+        worst = check_committed(run, points)
+        print("  panel %s: raw points %s, worst error %d device units" % (panel, points, worst))
+        if panel == "straight":
+            run.equal(points, STRAIGHT_POINTS, "the raw points of the Windows straight scenario")
+            records = [e for e in run.events() if e.startswith(("Cx accept", "Cy accept"))]
+            run.equal(records[-2:], STRAIGHT_RECORDS, "the records the Windows program commits for them")
+    return scenario, ["panel " + panel]
+
+
+def no_then_yes(run):
+    run.start()
+    run.collect()
+    buttons = run.wait_box()
+    if run.equal(len(buttons), 2, "two buttons on the question"):
+        run.press(buttons[1])
+    run.collect(first_cue=6)
+    run.wait_box()
+    e2e.xdotool("key", "Return")
+    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.trace(), PASS_TRACE + PASS_TRACE + COMMIT_TRACE, "transfers: identity again, a new pass")
+    points = run.raw_points()
+    if run.equal(len(points), 8, "touch reads"):
+        check_committed(run, points[4:], "second pass: ")
+
+
+def abandon(how):
+    def scenario(run):
+        run.start()
+        run.wait_cues(1)
+        run.touch(0)
+        run.wait_cues(2)
+        time.sleep(0.4)
+        if how == "esc":
+            e2e.xdotool("key", "Escape")
+        elif how == "close":
+            window = subprocess.run(["xdotool", "search", "--name", "^KelCalib$"], capture_output=True,
+                                    text=True).stdout.split()
+            if run.equal(len(window), 1, "one calibration window"):
+                subprocess.run([OPTIONS.close_request, window[0]], check=True)
+        else:
+            run.proc.terminate()
+        run.equal(run.exit_code(timeout=10), 0, "exit code")
+        trace = run.trace()
+        run.equal(trace[-1:], ["Rs"], "the abort command ends the transfers")
+        run.equal(trace.count("Rs"), 1, "one abort command")
+        run.check("CS" not in trace and "WC" not in trace, "nothing committed")
+        run.equal(run.store_text(), None, "store untouched")
+    return scenario
+
+
+def no_controller(run):
+    run.start()
+    buttons = run.wait_box()
+    if run.equal(len(buttons), 1, "one OK button"):
+        run.press(buttons[0])
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.trace(), [], "no transfers")
+
+
+def no_permission(run):
+    """The controller's node refuses to open: the message names it, the reason
+    and the udev rule."""
+    run.extra_env = {"KELCALIB_VC_HIDRAW_DENY": "0"}
+    no_controller(run)
+    with open(os.path.join(run.dir, "stderr.txt")) as f:
+        said = f.read()
+    run.check("/dev/hidraw0" in said and "70-kelcalib.rules" in said,
+              "the node and the udev rule named:\n" + said)
+
+
+def identity_refused(run):
+    run.start()
+    buttons = run.wait_box(timeout=30)
+    if run.equal(len(buttons), 1, "one OK button"):
+        run.press(buttons[0])
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.trace(), ["Cx", "get"] * 8 + ["Cy", "get", "Rs"], "eight refused X records, Y, the abort")
+    run.equal(run.cues(), 0, "no target cued")
+    run.equal(run.store_text(), None, "store untouched")
+
+
+def second_copy(run):
+    run.start()
+    run.wait_cues(1)
+    before = run.trace()
+    second = run.spawn()
+    run.equal(run.exit_code(timeout=20, proc=second), 1, "exit code of the second copy")
+    run.equal(run.trace(), before, "the second copy made no transfers")
+    e2e.xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code of the first copy")
+
+
+def buttons_and_debounce(run):
+    run.start()
+    run.wait_cues(1)
+    run.touch(0, button=3)  # right button
+    run.wait_cues(2)
+    for step in range(20):
+        e2e.xdotool("mousemove", 100 + 30 * step, 200 + 10 * step)
+    e2e.xdotool("click", 4)
+    run.touch(1, button=2)  # middle button
+    run.wait_cues(3)
+    run.touch(2)
+    run.touch(2, settle=0.05)  # a double tap: the second release is dropped
+    run.wait_cues(4)
+    time.sleep(0.5)
+    run.equal(run.cues(), 4, "one target further for a double tap")
+    run.touch(3)
+    run.wait_cues(5)
+    run.wait_box()
+    e2e.xdotool("key", "Return")
+    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "one read per accepted release, none for anything else")
+
+
+def second_display(run):
+    """Display 1 of two monitors: targets there only, records as on one screen."""
+    run.args = ["--display", "1"]
+    run.start()
+    run.wait_cues(1)
+    check_first_target(run)
+    pixel = run.screenshot("left-monitor")
+    left = [pixel(x, y) for x in range(0, 800, 16) for y in range(0, 600, 16)]
+    run.check(all(p == (0, 0, 0) for p in left), "nothing drawn on display 0")
+    run.collect()
+    answer_yes_by_touch(run)
+    run.equal(run.exit_code(), 0, "exit code")
+    points = run.raw_points()
+    if run.equal(points, STRAIGHT_POINTS, "the raw points of one 1024 x 768 screen"):
+        check_committed(run, points)
+
+
+def options(run):
+    """Help, version, the display list, and bad options: exit 2 with one line."""
+    env = run.x.env({"ASAN_OPTIONS": "detect_leaks=0"})
+    call = lambda *args: subprocess.run([OPTIONS.exe] + list(args), env=env, capture_output=True, text=True,
+                                        timeout=20)
+    for args in (["--help"], ["--version"], ["--list-displays"]):
+        done = call(*args)
+        run.equal(done.returncode, 0, "exit code of %s" % args)
+        run.check(done.stdout.strip() != "", "%s prints something" % args)
+    run.check(call("--list-displays").stdout.startswith("0: 1024x768 at 0,0 (primary)"), "display 0 listed")
+    for args in (["--bogus"], ["--display"], ["--display", "x"], ["--display", "-1"], ["--display", "1"]):
+        done = call(*args)
+        run.equal(done.returncode, 2, "exit code of %s" % args)
+        run.equal(len(done.stderr.strip().splitlines()), 1, "one line for %s: %r" % (args, done.stderr))
+    run.equal(run.trace(), [], "no transfers")
+
+
+SCENARIOS = {
+    "options": options,
+    "straight": full_calibration("straight", screenshot=True),
+    "mirrored": full_calibration("mirrored"),
+    "swapped": full_calibration("swapped"),
+    "no_then_yes": no_then_yes,
+    "escape": abandon("esc"),
+    "close_request": abandon("close"),
+    "sigterm": abandon("sigterm"),
+    "no_controller": (no_controller, None),
+    "no_permission": no_permission,
+    "identity_refused": (identity_refused, ["fault reject 8"]),
+    "second_copy": second_copy,
+    "buttons_debounce": buttons_and_debounce,
+    "second_display": (second_display, ["panel straight"]),
+}
+
+
+def run_scenario(name):
+    entry = SCENARIOS[name]
+    if callable(entry):
+        entry = (entry, [])
+    function, lines = entry
+    two_monitors = name == "second_display"
+    if two_monitors and os.geteuid() != 0:
+        print("%s: SKIPPED: Xorg with the dummy driver runs as root only" % name)
+        return None
+    try:
+        run = LinuxRun(name, lines or [], devices=lines is not None, two_monitors=two_monitors)
+    except RuntimeError as error:
+        print("%s: FAIL: %s" % (name, error))
+        return False
+    print("%s (%s):" % (name, run.x.display))
+    started = time.time()
+    try:
+        function(run)
+    except Failed:
+        pass
+    finally:
+        run.stop()
+    print("  %.1f s" % (time.time() - started))
+    if run.failures:
+        print("  kept %s" % run.dir)
+        return False
+    shutil.rmtree(run.dir, ignore_errors=True)
+    return True
+
+
+def main():
+    global OPTIONS
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--exe", help="kelcalib")
+    parser.add_argument("--preload", help="LD_PRELOAD value that loads the hidraw interposer")
+    parser.add_argument("--solve", help="calib-solve")
+    parser.add_argument("--close-request", help="close-request")
+    parser.add_argument("--list", action="store_true", help="list the scenarios")
+    parser.add_argument("scenarios", nargs="*")
+    OPTIONS = parser.parse_args()
+    e2e.OPTIONS = OPTIONS
+    linux_run.OPTIONS = OPTIONS
+    if OPTIONS.list:
+        print("\n".join(SCENARIOS))
+        return 0
+    if not (OPTIONS.exe and OPTIONS.preload and OPTIONS.solve and OPTIONS.close_request):
+        parser.error("--exe, --preload, --solve and --close-request are required")
+    unknown = [s for s in OPTIONS.scenarios if s not in SCENARIOS]
+    if unknown:
+        parser.error("unknown scenario %s (--list names them)" % ", ".join(unknown))
+    results = [run_scenario(s) for s in OPTIONS.scenarios or list(SCENARIOS)]
+    if False in results:
+        return 1
+    return 77 if None in results else 0
+
+
+OPTIONS = None
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,137 @@
+"""X servers for the Linux end-to-end tests, started and stopped by process
+id: a plain Xvfb of one screen, or Xorg with the dummy driver presenting two
+monitors side by side (what SDL needs to see two displays)."""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+XORG_CONF = """Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 65536
+EndSection
+Section "Monitor"
+  Identifier "monitor"
+  HorizSync 5.0-1000.0
+  VertRefresh 5.0-200.0
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  Monitor "monitor"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Virtual %(width)d %(height)d
+  EndSubSection
+EndSection
+Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "AutoEnableDevices" "false"
+EndSection
+"""
+
+
+class XServer:
+    """One X server; `display` is ":N". Stop it with stop()."""
+
+    def __init__(self, proc, display, workdir):
+        self.proc = proc
+        self.display = display
+        self.dir = workdir
+
+    def env(self, extra=None):
+        env = dict(os.environ, DISPLAY=self.display, SDL_VIDEODRIVER="x11",
+                   SDL_FRAMEBUFFER_ACCELERATION="0", XDG_RUNTIME_DIR=self.dir)
+        env.update(extra or {})
+        return env
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def _display_from_fd(read_end, proc, what):
+    data = b""
+    end = time.time() + 20
+    while time.time() < end and not data.endswith(b"\n"):
+        if proc.poll() is not None:
+            break
+        chunk = os.read(read_end, 16)
+        if not chunk:
+            break
+        data += chunk
+    os.close(read_end)
+    if not data.strip().isdigit():
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        raise RuntimeError("%s did not start" % what)
+    return ":" + data.strip().decode()
+
+
+def start_xvfb(width=1024, height=768):
+    """An Xvfb on a free display number, 24-bit."""
+    workdir = tempfile.mkdtemp(prefix="kelcalib-x.")
+    os.chmod(workdir, 0o700)
+    read_end, write_end = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                             "%dx%dx24" % (width, height), "-nolisten", "tcp", "-noreset"],
+                            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    try:
+        display = _display_from_fd(read_end, proc, "Xvfb")
+    except RuntimeError:
+        shutil.rmtree(workdir, ignore_errors=True)
+        raise
+    return XServer(proc, display, workdir)
+
+
+def start_two_monitors(left=(800, 600), right=(1024, 768)):
+    """Xorg with the dummy driver: monitor 0 of size `left` at 0,0 and monitor
+    1 of size `right` beside it. Needs root. Raises RuntimeError with the
+    reason when the server or xrandr fails."""
+    workdir = tempfile.mkdtemp(prefix="kelcalib-xorg.")
+    os.chmod(workdir, 0o700)
+    conf = os.path.join(workdir, "xorg.conf")
+    with open(conf, "w") as f:
+        f.write(XORG_CONF % {"width": left[0] + right[0], "height": max(left[1], right[1])})
+    read_end, write_end = os.pipe()
+    log = os.path.join(workdir, "Xorg.log")
+    proc = subprocess.Popen(["Xorg", "-displayfd", str(write_end), "-config", conf, "-logfile", log,
+                             "-noreset", "-nolisten", "tcp", "-keeptty", "-novtswitch"],
+                            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    server = None
+    try:
+        display = _display_from_fd(read_end, proc, "Xorg")
+        server = XServer(proc, display, workdir)
+        env = server.env()
+        mode = "%dx%d" % right
+        run = lambda *args: subprocess.run(["xrandr"] + list(args), env=env, capture_output=True, text=True)
+        run("--addmode", "DUMMY1", mode)
+        done = run("--output", "DUMMY0", "--mode", "%dx%d" % left, "--pos", "0x0",
+                   "--output", "DUMMY1", "--mode", mode, "--pos", "%dx0" % left[0])
+        if done.returncode != 0:
+            raise RuntimeError("xrandr could not set two monitors: " + done.stderr.strip())
+        listed = run("--listactivemonitors").stdout
+        if "Monitors: 2" not in listed:
+            raise RuntimeError("xrandr shows no two monitors:\n" + listed)
+        return server
+    except RuntimeError:
+        if server is not None:
+            server.stop()
+        else:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            shutil.rmtree(workdir, ignore_errors=True)
+        raise
