@@ -755,8 +755,13 @@ def run_scenario(name):
     if callable(entry):
         entry = (entry, [])
     function, lines = entry
-    run = Run(name, lines or [], devices=lines is not None)
-    print("%s:" % name)
+    return play(Run(name, lines or [], devices=lines is not None), function, name)
+
+
+def play(run, function, heading):
+    """Plays one scenario on a started run and stops the run; prints the time,
+    keeps the run's folder when a check failed and removes it otherwise."""
+    print("%s:" % heading)
     started = time.time()
     try:
         function(run)

@@ -13,7 +13,6 @@ temporary directories, removed unless it fails. Exits 1 when a check failed.
 """
 import argparse
 import os
-import shutil
 import subprocess
 import sys
 import time
@@ -232,20 +231,7 @@ def run_scenario(name):
     except RuntimeError as error:
         print("%s: FAIL: %s" % (name, error))
         return False
-    print("%s (%s):" % (name, run.x.display))
-    started = time.time()
-    try:
-        function(run)
-    except Failed:
-        pass
-    finally:
-        run.stop()
-    print("  %.1f s" % (time.time() - started))
-    if run.failures:
-        print("  kept %s" % run.dir)
-        return False
-    shutil.rmtree(run.dir, ignore_errors=True)
-    return True
+    return e2e.play(run, function, "%s (%s)" % (name, run.x.display))
 
 
 def main():
