@@ -4,6 +4,8 @@
 #
 # After wine_session_start: DISPLAY, WINEPREFIX, WINEARCH, WINEDEBUG and
 # WINEDLLOVERRIDES are exported, KELCALIB_XVFB_PID names the Xvfb process.
+# A session that runs many programs one after another (the test suites) then
+# calls wine_session_persist.
 
 KELCALIB_SCREEN_SIZE=${KELCALIB_SCREEN_SIZE:-1024x768}
 
@@ -22,6 +24,10 @@ wine_session_stop() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "${WINEPREFIX}" ] && [ -n "${KELCALIB_OWN_PREFIX:-}" ]; then
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
+    if [ -n "${KELCALIB_DESKTOP_HOLDER_PID:-}" ]; then
+      wait "${KELCALIB_DESKTOP_HOLDER_PID}" 2>/dev/null || true
+      KELCALIB_DESKTOP_HOLDER_PID=
+    fi
     if [ -z "${KELCALIB_KEEP_PREFIX:-}" ]; then
       rm -rf "${WINEPREFIX}"
     fi
@@ -65,6 +71,49 @@ wine_session_start() {
     printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n' >"$reg"
     wine regedit /S "$reg" >/dev/null 2>&1
   fi
+}
+
+# wine_session_persist <desktop-holder.exe>
+# One wineserver for the rest of the session (wine_session_stop kills it),
+# with Wine's own processes started here, once, writing to the prefix's
+# kelcalib-session.log.
+#
+# Without it, every program that finds no server running starts one, and with
+# it wineboot, services.exe and its services (winedevice, plugplay, svchost,
+# rpcss), and for a GUI program the desktop process (explorer.exe /desktop).
+# Each of them inherits the program's stderr. When the program exits the
+# server shuts them down again, which takes seconds (more under load), and
+# whoever reads the program's output (ctest, a pipe) only sees its end once
+# the last of them has gone. A persistent server alone keeps the services,
+# but not the desktop: the server closes it one second after the last program
+# using it exits, so each GUI program would still start a desktop process of
+# its own. desktop-holder.exe stays on the desktop for the whole session.
+wine_session_persist() {
+  local holder=${1:-}
+  if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine_session_persist: no booted Wine prefix (call wine_session_start first)" >&2
+    return 1
+  fi
+  if [ ! -f "$holder" ]; then
+    echo "wine_session_persist: no desktop holder at '$holder'" >&2
+    return 1
+  fi
+  local log="$WINEPREFIX/kelcalib-session.log" ready="$WINEPREFIX/kelcalib-desktop-ready"
+  rm -f "$ready"
+  # A server started by an earlier command of the session exits by itself
+  # once its last program has gone; wait for that, then start the one that stays.
+  wineserver -w >/dev/null 2>&1 || true
+  wineserver -p >>"$log" 2>&1
+  wine "$holder" "Z:${ready//\//\\}" >>"$log" 2>&1 </dev/null &
+  KELCALIB_DESKTOP_HOLDER_PID=$!
+  local i
+  for i in $(seq 1 600); do
+    [ -e "$ready" ] && return 0
+    kill -0 "$KELCALIB_DESKTOP_HOLDER_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "wine_session_persist: the desktop holder did not start (see $log)" >&2
+  return 1
 }
 
 # install_virtual_controller <dir with hid.dll and setupapi.dll> <exe name>...
