@@ -39,31 +39,24 @@ wine_session_stop() {
   fi
 }
 
-# wine_session_start [prefix-dir]
-# Without an argument the prefix is a new temporary directory that is deleted
-# at the end; with one, that prefix is used (and booted if it is new).
-wine_session_start() {
-  local prefix=${1:-}
-  trap wine_session_stop EXIT
-  if [ -z "${DISPLAY:-}" ] || [ -n "${KELCALIB_OWN_XVFB:-}" ]; then
-    local n
-    n=$(_wine_session_free_display) || { echo "no free X display number" >&2; return 1; }
-    Xvfb ":$n" -screen 0 "${KELCALIB_SCREEN_SIZE}x24" -noreset -nolisten tcp >/dev/null 2>&1 &
-    KELCALIB_XVFB_PID=$!
-    export DISPLAY=":$n"
-    local i
-    for i in $(seq 1 100); do
-      [ -e "/tmp/.X11-unix/X$n" ] && break
-      sleep 0.05
-    done
-    [ -e "/tmp/.X11-unix/X$n" ] || { echo "Xvfb did not start on :$n" >&2; return 1; }
-  fi
-  if [ -z "$prefix" ]; then
-    prefix=$(mktemp -d /tmp/kelcalib-wine.XXXXXX)
-  fi
-  export WINEPREFIX=$prefix
-  KELCALIB_OWN_PREFIX=1
-  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# _wine_session_xvfb: starts an Xvfb on a free display number; sets
+# _wine_xvfb_display (":N") and _wine_xvfb_pid.
+_wine_session_xvfb() {
+  local n i
+  n=$(_wine_session_free_display) || { echo "no free X display number" >&2; return 1; }
+  Xvfb ":$n" -screen 0 "${KELCALIB_SCREEN_SIZE}x24" -noreset -nolisten tcp >/dev/null 2>&1 &
+  _wine_xvfb_pid=$!
+  _wine_xvfb_display=":$n"
+  for i in $(seq 1 100); do
+    [ -e "/tmp/.X11-unix/X$n" ] && return 0
+    sleep 0.05
+  done
+  echo "Xvfb did not start on :$n" >&2
+  return 1
+}
+
+# _wine_session_boot: boots $WINEPREFIX (in $DISPLAY) unless it is booted.
+_wine_session_boot() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
     # Without a window manager, a managed full-screen window waits for one.
@@ -71,6 +64,26 @@ wine_session_start() {
     printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n' >"$reg"
     wine regedit /S "$reg" >/dev/null 2>&1
   fi
+}
+
+# wine_session_start [prefix-dir]
+# Without an argument the prefix is a new temporary directory that is deleted
+# at the end; with one, that prefix is used (and booted if it is new).
+wine_session_start() {
+  local prefix=${1:-}
+  trap wine_session_stop EXIT
+  if [ -z "${DISPLAY:-}" ] || [ -n "${KELCALIB_OWN_XVFB:-}" ]; then
+    _wine_session_xvfb || return 1
+    KELCALIB_XVFB_PID=$_wine_xvfb_pid
+    export DISPLAY=$_wine_xvfb_display
+  fi
+  if [ -z "$prefix" ]; then
+    prefix=$(mktemp -d /tmp/kelcalib-wine.XXXXXX)
+  fi
+  export WINEPREFIX=$prefix
+  KELCALIB_OWN_PREFIX=1
+  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  _wine_session_boot
 }
 
 # wine_session_persist <desktop-holder.exe>
@@ -90,6 +103,10 @@ wine_session_start() {
 # its own. desktop-holder.exe stays on the desktop for the whole session.
 wine_session_persist() {
   local holder=${1:-}
+  # A server started by an earlier command of the session exits by itself
+  # once its last program has gone (and writes the registry out); wait for
+  # that, then start the one that stays.
+  wineserver -w >/dev/null 2>&1 || true
   if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine_session_persist: no booted Wine prefix (call wine_session_start first)" >&2
     return 1
@@ -100,9 +117,6 @@ wine_session_persist() {
   fi
   local log="$WINEPREFIX/kelcalib-session.log" ready="$WINEPREFIX/kelcalib-desktop-ready"
   rm -f "$ready"
-  # A server started by an earlier command of the session exits by itself
-  # once its last program has gone; wait for that, then start the one that stays.
-  wineserver -w >/dev/null 2>&1 || true
   wineserver -p >>"$log" 2>&1
   wine "$holder" "Z:${ready//\//\\}" >>"$log" 2>&1 </dev/null &
   KELCALIB_DESKTOP_HOLDER_PID=$!
