@@ -94,7 +94,7 @@ wine_session_start() {
 # Without it, every program that finds no server running starts one, and with
 # it wineboot, services.exe and its services (winedevice, plugplay, svchost,
 # rpcss), and for a GUI program the desktop process (explorer.exe /desktop).
-# Each of them inherits the program's stderr. When the program exits the
+# The server and each of them inherit the program's stderr. When the program exits the
 # server shuts them down again, which takes seconds (more under load), and
 # whoever reads the program's output (ctest, a pipe) only sees its end once
 # the last of them has gone. A persistent server alone keeps the services,
