@@ -29,7 +29,10 @@ import subprocess
 import sys
 
 BEGIN = "[ RUN      ] "
-ENDS = {"[       OK ] ": 0, "[  FAILED  ] ": 1, "[  SKIPPED ] ": 0}
+# A test's own end line carries its time; the summary's list of failed tests
+# repeats the names without one.
+END = re.compile(r"^\[ +(OK|FAILED|SKIPPED) +\] (.+?)(, where .*)? \(\d+ ms\)\s*$")
+CODES = {"OK": 0, "FAILED": 1, "SKIPPED": 0}
 # A whole program gets as long as CTest gives one test (the preset's 300 s),
 # less a margin to answer in.
 WHOLE_RUN_TIMEOUT = 280
@@ -70,11 +73,10 @@ def sections(output):
         if line.startswith(BEGIN):
             starts.setdefault(line[len(BEGIN):].strip(), i)
             continue
-        for marker, code in ENDS.items():
-            if line.startswith(marker):
-                name = line[len(marker):].split(" (")[0].strip()
-                if name in starts:
-                    results[name] = (code, "".join(lines[starts[name]:i + 1]))
+        end = END.match(line)
+        if end and end.group(2) in starts:
+            name = end.group(2)
+            results[name] = (CODES[end.group(1)], "".join(lines[starts[name]:i + 1]))
     return results
 
 
