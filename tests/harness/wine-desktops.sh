@@ -12,8 +12,8 @@
 #       waits for the boots, installs the virtual controller for the named
 #       programs (install_virtual_controller) and makes each session
 #       persistent; then exports KELCALIB_DESKTOPS_FILE (one line per desktop:
-#       id, DISPLAY, WINEPREFIX), KELCALIB_DESKTOPS_SPEC (CTest's resource
-#       spec file) and, for whatever runs outside CTest's allocation, DISPLAY
+#       id, DISPLAY, WINEPREFIX), KELCALIB_DESKTOPS_RESOURCES (CTest's resource
+#       file) and, for whatever runs outside CTest's allocation, DISPLAY
 #       and WINEPREFIX of desktop 1
 #   wine_desktops_stop
 #       ends and removes them all (registered as an EXIT trap)
@@ -63,7 +63,7 @@ wine_desktops_ready() {
   done
   [ "$failed" -eq 0 ] || return 1
   export KELCALIB_DESKTOPS_FILE=$KELCALIB_DESKTOPS_DIR/desktops
-  export KELCALIB_DESKTOPS_SPEC=$KELCALIB_DESKTOPS_DIR/resources.json
+  export KELCALIB_DESKTOPS_RESOURCES=$KELCALIB_DESKTOPS_DIR/resources.json
   local slots=()
   : >"$KELCALIB_DESKTOPS_FILE"
   for k in "${!_wine_desktop_prefixes[@]}"; do
@@ -72,7 +72,7 @@ wine_desktops_ready() {
   done
   local IFS=,
   printf '{"version": {"major": 1, "minor": 0}, "local": [{"desktops": [%s]}]}\n' "${slots[*]}" \
-    >"$KELCALIB_DESKTOPS_SPEC"
+    >"$KELCALIB_DESKTOPS_RESOURCES"
   export DISPLAY=${_wine_desktop_displays[0]} WINEPREFIX=${_wine_desktop_prefixes[0]}
 }
 
