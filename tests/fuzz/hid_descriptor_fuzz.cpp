@@ -146,10 +146,10 @@ Globals WantedGlobals(Generator* g, std::uint32_t maxSize, std::uint32_t maxCoun
 
 // Usages before an input item: how many count (Usage, Usage Minimum).
 std::uint32_t Usages(Generator* g) {
-    const std::uint8_t spec = TakeByte(g->in);
+    const std::uint8_t shape = TakeByte(g->in);
     std::uint32_t counted = 0;
-    for (int i = 0; i < (spec & 3); ++i) {
-        if (spec & (4 << i)) {
+    for (int i = 0; i < (shape & 3); ++i) {
+        if (shape & (4 << i)) {
             Item(g, 0x18, 1, 1);  // Usage Minimum, Usage Maximum
             Item(g, 0x28, 4, 1);
         } else {
@@ -157,7 +157,7 @@ std::uint32_t Usages(Generator* g) {
         }
         ++counted;
     }
-    if (spec & 0x40) Item(g, 0x28, 9, 1);  // a Usage Maximum alone counts nothing
+    if (shape & 0x40) Item(g, 0x28, 9, 1);  // a Usage Maximum alone counts nothing
     return counted;
 }
 

@@ -13,7 +13,7 @@
 #       programs (install_virtual_controller) and makes each session
 #       persistent; then exports KELCALIB_DESKTOPS_FILE (one line per desktop:
 #       id, DISPLAY, WINEPREFIX), KELCALIB_DESKTOPS_RESOURCES (CTest's resource
-#       file) and, for whatever runs outside CTest's allocation, DISPLAY
+#       file, at that path when it was set before, removed again at the stop) and, for whatever runs outside CTest's allocation, DISPLAY
 #       and WINEPREFIX of desktop 1
 #   wine_desktops_stop
 #       ends and removes them all (registered as an EXIT trap)
@@ -63,7 +63,7 @@ wine_desktops_ready() {
   done
   [ "$failed" -eq 0 ] || return 1
   export KELCALIB_DESKTOPS_FILE=$KELCALIB_DESKTOPS_DIR/desktops
-  export KELCALIB_DESKTOPS_RESOURCES=$KELCALIB_DESKTOPS_DIR/resources.json
+  export KELCALIB_DESKTOPS_RESOURCES=${KELCALIB_DESKTOPS_RESOURCES:-$KELCALIB_DESKTOPS_DIR/resources.json}
   local slots=()
   : >"$KELCALIB_DESKTOPS_FILE"
   for k in "${!_wine_desktop_prefixes[@]}"; do
@@ -93,6 +93,7 @@ wine_desktops_stop() {
   _wine_desktop_prefixes=()
   _wine_desktop_xvfbs=()
   _wine_desktop_displays=()
+  [ -z "${KELCALIB_DESKTOPS_RESOURCES:-}" ] || rm -f "$KELCALIB_DESKTOPS_RESOURCES"
   if [ -n "$KELCALIB_DESKTOPS_DIR" ] && [ -z "${KELCALIB_KEEP_PREFIX:-}" ]; then
     rm -rf "$KELCALIB_DESKTOPS_DIR"
   fi

@@ -83,10 +83,10 @@ while read -r verb path _; do
 done < <(modprobe -S "$kver" --show-depends uhid && modprobe -S "$kver" --show-depends hid-generic)
 [ "$n" -ge 3 ] || die "modprobe found only $n of the HID modules for $kver"
 
-for spec in "${adds[@]}"; do
-  src=${spec%%=*}
+for entry in "${adds[@]}"; do
+  src=${entry%%=*}
   dest=/bin/$(basename "$src")
-  [ "$spec" != "$src" ] && dest=${spec#*=}
+  [ "$entry" != "$src" ] && dest=${entry#*=}
   [ -f "$src" ] || die "no file '$src'"
   mkdir -p "$stage$(dirname "$dest")"
   cp "$src" "$stage$dest"
