@@ -2,10 +2,10 @@
 # Packs a Debian package of the Linux program, reproducibly: fixed owners,
 # modes and times (the last commit's), so building twice gives the same bytes.
 #
-#   scripts/make-deb.sh PROGRAM UDEV-RULE VENDOR-ID VERSION OUT-DIR
+#   scripts/make-deb.sh PROGRAM SUPPORT-TOOL UDEV-RULE VENDOR-ID VERSION OUT-DIR
 set -euo pipefail
-[ $# -eq 5 ] || { echo "usage: make-deb.sh PROGRAM UDEV-RULE VENDOR-ID VERSION OUT-DIR" >&2; exit 2; }
-program=$1 rule=$2 vid=$3 version=$4 outdir=$5
+[ $# -eq 6 ] || { echo "usage: make-deb.sh PROGRAM SUPPORT-TOOL UDEV-RULE VENDOR-ID VERSION OUT-DIR" >&2; exit 2; }
+program=$1 tool=$2 rule=$3 vid=$4 version=$5 outdir=$6
 cd "$(dirname "$0")/.."
 
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 315532800)}
@@ -16,7 +16,9 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 
 install -D -m 0755 "$program" "$root/usr/bin/kelcalib"
-strip --strip-all --remove-section=.comment --remove-section=.note "$root/usr/bin/kelcalib"
+install -D -m 0755 "$tool" "$root/usr/bin/kelcalib-ctl"
+strip --strip-all --remove-section=.comment --remove-section=.note "$root/usr/bin/kelcalib" \
+  "$root/usr/bin/kelcalib-ctl"
 install -D -m 0644 "$rule" "$root/lib/udev/rules.d/70-kelcalib.rules"
 mkdir -p "$root/usr/share/man/man1" "$root/usr/share/doc/kelcalib"
 sed -e "s/@KELCALIB_VERSION@/$version/" -e "s/@KELCALIB_VENDOR_ID@/$vid/" res/kelcalib.1 |
@@ -35,10 +37,11 @@ TEXT
 printf 'kelcalib (%s) unstable; urgency=medium\n\n  * Release %s for Linux: the calibration screen on SDL2, the controller\n    through hidraw, the udev rule.\n\n -- KelCalib developers <kelcalib@localhost>  %s\n' \
   "$version" "$version" "$date" | gzip -9n >"$root/usr/share/doc/kelcalib/changelog.Debian.gz"
 
-# Dependencies: the package of each shared library the program needs, and
-# the font it draws its texts with.
+# Dependencies: the package of each shared library the programs need, and
+# the font the calibration draws its texts with.
 depends=()
-for lib in $(objdump -p "$root/usr/bin/kelcalib" | awk '$1 == "NEEDED" {print $2}'); do
+for lib in $(objdump -p "$root/usr/bin/kelcalib" "$root/usr/bin/kelcalib-ctl" |
+             awk '$1 == "NEEDED" {print $2}' | sort -u); do
   path=$(ldconfig -p | awk -v l="$lib" '$1 == l {print $NF; exit}')
   pkg=$(dpkg -S "$(readlink -f "${path:-/nonexistent}")" 2>/dev/null | head -1 | cut -d: -f1 || true)
   [ -n "$pkg" ] || pkg=$(dpkg -S "$path" 2>/dev/null | head -1 | cut -d: -f1 || true)
