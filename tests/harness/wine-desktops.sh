@@ -86,6 +86,7 @@ wine_desktops_stop() {
     if [ -d "${_wine_desktop_prefixes[$k]}" ]; then
       WINEPREFIX=${_wine_desktop_prefixes[$k]} wineserver -k >/dev/null 2>&1 || true
       WINEPREFIX=${_wine_desktop_prefixes[$k]} wineserver -w >/dev/null 2>&1 || true
+      [ -n "${KELCALIB_KEEP_PREFIX:-}" ] || _wine_server_dir_remove "${_wine_desktop_prefixes[$k]}"
     fi
     kill "${_wine_desktop_xvfbs[$k]}" >/dev/null 2>&1 || true
     wait "${_wine_desktop_xvfbs[$k]}" 2>/dev/null || true

@@ -20,6 +20,21 @@ _wine_session_free_display() {
   return 1
 }
 
+# _wine_server_dir_remove PREFIX: removes the socket folder the (stopped)
+# wineserver of PREFIX left in the temporary folder, server-<dev>-<inode> of
+# the prefix inside a wine-XXXXXX folder, and that folder once it is empty.
+_wine_server_dir_remove() {
+  local id dir
+  id=$(stat -c '%d %i' "$1" 2>/dev/null) || return 0
+  # shellcheck disable=SC2086
+  id=$(printf 'server-%x-%x' $id)
+  for dir in "${TMPDIR:-/tmp}"/wine-*/"$id" "${TMPDIR:-/tmp}"/.wine-"$(id -u)"/"$id"; do
+    [ -d "$dir" ] || continue
+    rm -rf "$dir"
+    rmdir "$(dirname "$dir")" 2>/dev/null || true
+  done
+}
+
 wine_session_stop() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "${WINEPREFIX}" ] && [ -n "${KELCALIB_OWN_PREFIX:-}" ]; then
     wineserver -k >/dev/null 2>&1 || true
@@ -29,6 +44,7 @@ wine_session_stop() {
       KELCALIB_DESKTOP_HOLDER_PID=
     fi
     if [ -z "${KELCALIB_KEEP_PREFIX:-}" ]; then
+      _wine_server_dir_remove "${WINEPREFIX}"
       rm -rf "${WINEPREFIX}"
     fi
   fi
