@@ -136,93 +136,72 @@ Entry* NextEntry(VirtualDirectory* directory, Entry* entry) {
     return entry;
 }
 
+// The descriptor of a virtual node or uevent file at `path`, or what
+// `pass` (the next open) gives for any other path.
+template <typename Pass>
+int OpenVirtualOr(const char* path, int flags, Pass pass) {
+    int fd = -1;
+    return OpenVirtual(path, flags, &fd) ? fd : pass();
+}
+
 }  // namespace
 
 #define EXPORTED extern "C" __attribute__((visibility("default")))
 
+// The mode argument an open that may create a file carries (0 for others),
+// read from the variable arguments of the open function it stands in.
+#define TAKE_MODE(flags, mode)                 \
+    mode_t mode = 0;                           \
+    if (NeedsMode(flags)) {                    \
+        std::va_list arguments;                \
+        va_start(arguments, flags);            \
+        mode = va_arg(arguments, mode_t);      \
+        va_end(arguments);                     \
+    }
+
 EXPORTED int open(const char* path, int flags, ...) {
     NEXT(open, OpenFunction);
-    mode_t mode = 0;
-    if (NeedsMode(flags)) {
-        std::va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    int fd = -1;
-    if (OpenVirtual(path, flags, &fd)) return fd;
-    return next_open(path, flags, mode);
+    TAKE_MODE(flags, mode);
+    return OpenVirtualOr(path, flags, [&] { return next_open(path, flags, mode); });
 }
 
 EXPORTED int open64(const char* path, int flags, ...) {
     NEXT(open64, OpenFunction);
-    mode_t mode = 0;
-    if (NeedsMode(flags)) {
-        std::va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    int fd = -1;
-    if (OpenVirtual(path, flags, &fd)) return fd;
-    return next_open64(path, flags, mode);
+    TAKE_MODE(flags, mode);
+    return OpenVirtualOr(path, flags, [&] { return next_open64(path, flags, mode); });
 }
 
 EXPORTED int openat(int directory, const char* path, int flags, ...) {
     NEXT(openat, OpenAtFunction);
-    mode_t mode = 0;
-    if (NeedsMode(flags)) {
-        std::va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    int fd = -1;
-    if (OpenVirtual(path, flags, &fd)) return fd;
-    return next_openat(directory, path, flags, mode);
+    TAKE_MODE(flags, mode);
+    return OpenVirtualOr(path, flags, [&] { return next_openat(directory, path, flags, mode); });
 }
 
 EXPORTED int openat64(int directory, const char* path, int flags, ...) {
     NEXT(openat64, OpenAtFunction);
-    mode_t mode = 0;
-    if (NeedsMode(flags)) {
-        std::va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    int fd = -1;
-    if (OpenVirtual(path, flags, &fd)) return fd;
-    return next_openat64(directory, path, flags, mode);
+    TAKE_MODE(flags, mode);
+    return OpenVirtualOr(path, flags, [&] { return next_openat64(directory, path, flags, mode); });
 }
 
 // The checking variants a fortified build calls.
 EXPORTED int __open_2(const char* path, int flags) {
     NEXT(__open_2, Open2Function);
-    int fd = -1;
-    if (OpenVirtual(path, flags, &fd)) return fd;
-    return next___open_2(path, flags);
+    return OpenVirtualOr(path, flags, [&] { return next___open_2(path, flags); });
 }
 
 EXPORTED int __open64_2(const char* path, int flags) {
     NEXT(__open64_2, Open2Function);
-    int fd = -1;
-    if (OpenVirtual(path, flags, &fd)) return fd;
-    return next___open64_2(path, flags);
+    return OpenVirtualOr(path, flags, [&] { return next___open64_2(path, flags); });
 }
 
 EXPORTED int __openat_2(int directory, const char* path, int flags) {
     NEXT(__openat_2, OpenAt2Function);
-    int fd = -1;
-    if (OpenVirtual(path, flags, &fd)) return fd;
-    return next___openat_2(directory, path, flags);
+    return OpenVirtualOr(path, flags, [&] { return next___openat_2(directory, path, flags); });
 }
 
 EXPORTED int __openat64_2(int directory, const char* path, int flags) {
     NEXT(__openat64_2, OpenAt2Function);
-    int fd = -1;
-    if (OpenVirtual(path, flags, &fd)) return fd;
-    return next___openat64_2(directory, path, flags);
+    return OpenVirtualOr(path, flags, [&] { return next___openat64_2(directory, path, flags); });
 }
 
 EXPORTED int close(int fd) {
