@@ -43,19 +43,29 @@ void EmitSigned(std::vector<std::uint8_t>* out, std::uint8_t prefix, std::int32_
     Emit(out, prefix, static_cast<std::uint32_t>(value), bytes);
 }
 
+// Logical minimum of an input value: 0, or the maximum itself when that is
+// negative, so the range stays valid.
+std::int32_t ValueMinimum(std::int32_t maximum) { return std::min<std::int32_t>(maximum, 0); }
+
+// Bits of an input value's field: 16 when its range fits, else 32.
+int ValueBits(std::int32_t maximum) {
+    const std::int32_t minimum = ValueMinimum(maximum);
+    const bool fits16 = (minimum >= 0 && maximum <= 0xFFFF) || (minimum >= -32768 && maximum <= 32767);
+    return fits16 ? 16 : 32;
+}
+
+int ValueCount(const VcDeviceInfo& info) { return std::clamp(info.valueCapCount, 0, kVcMaxValueCaps); }
+
 void EmitValues(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
-    const int count = std::clamp(info.valueCapCount, 0, kVcMaxValueCaps);
+    const int count = ValueCount(info);
     if (count == 0) return;
     EmitUnsigned(out, kUsagePage, 0x01);  // generic desktop
     for (int i = 0; i < count; ++i) {
         const std::int32_t maximum = info.logicalMax[i];
-        const std::int32_t minimum = std::min<std::int32_t>(maximum, 0);
-        const bool fits16 = (minimum >= 0 && maximum <= 0xFFFF) ||
-                            (minimum >= -32768 && maximum <= 32767);
         EmitUnsigned(out, kUsage, 0x30u + static_cast<std::uint32_t>(i));  // X, Y, Z
-        EmitSigned(out, kLogicalMinimum, minimum);
+        EmitSigned(out, kLogicalMinimum, ValueMinimum(maximum));
         EmitSigned(out, kLogicalMaximum, maximum);
-        EmitUnsigned(out, kReportSize, fits16 ? 16 : 32);
+        EmitUnsigned(out, kReportSize, static_cast<std::uint32_t>(ValueBits(maximum)));
         EmitUnsigned(out, kReportCount, 1);
         EmitUnsigned(out, kInput, kVariable);
     }
@@ -82,9 +92,15 @@ std::vector<std::uint8_t> ControllerDescriptor(const VcDeviceInfo& info) {
     EmitUnsigned(&out, kUsagePage, 0x0D);  // digitizer
     EmitUnsigned(&out, kUsage, 0x04);      // touch screen
     EmitUnsigned(&out, kCollection, 0x01);  // application
-    // A constant pad byte first: present in every input report, never a value.
-    EmitUnsigned(&out, kReportSize, 8);
+    // The tip switch in bit 0 of the first byte, seven constant pad bits
+    // after it: a button, never a value.
+    EmitUnsigned(&out, kUsage, 0x42);  // tip switch
+    EmitSigned(&out, kLogicalMinimum, 0);
+    EmitSigned(&out, kLogicalMaximum, 1);
+    EmitUnsigned(&out, kReportSize, 1);
     EmitUnsigned(&out, kReportCount, 1);
+    EmitUnsigned(&out, kInput, kVariable);
+    EmitUnsigned(&out, kReportSize, 7);
     EmitUnsigned(&out, kInput, kConstant | kVariable);
     EmitValues(&out, info);
     EmitFeatureReport(&out, info.featureReportLength);
@@ -127,4 +143,23 @@ std::vector<std::uint8_t> MouseDescriptor() {
 
 std::vector<std::uint8_t> VcReportDescriptor(const VcDeviceInfo& info) {
     return info.isController ? ControllerDescriptor(info) : MouseDescriptor();
+}
+
+bool VcTouchInputReport(const VcDeviceInfo& info, bool tip, std::int64_t x, std::int64_t y,
+                        std::vector<std::uint8_t>* report) {
+    const int count = ValueCount(info);
+    if (!info.isController || count < 2 || info.logicalMax[0] <= 0 || info.logicalMax[1] <= 0) {
+        return false;
+    }
+    report->assign(1, tip ? 1 : 0);
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t maximum = info.logicalMax[i];
+        const std::int64_t wanted = i == 0 ? x : i == 1 ? y : 0;
+        const std::int64_t value = std::clamp<std::int64_t>(wanted, ValueMinimum(info.logicalMax[i]), maximum);
+        const int bytes = ValueBits(info.logicalMax[i]) / 8;
+        for (int b = 0; b < bytes; ++b) {
+            report->push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * b)));
+        }
+    }
+    return true;
 }
