@@ -1,0 +1,62 @@
+#!/usr/bin/env python3
+"""Checks the serial console of a calibration VM run: for each calibration
+(a "PANEL name" ... "END name" section, or the whole console when there is
+none) the committed records equal calib-solve's for the raw points the
+program read; where the run measured landings ("LAND x y px py" lines), all
+20 lie within 2 px of the finger.
+
+    check_vm_log.py CONSOLE_LOG CALIB_SOLVE
+"""
+import os
+import re
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import e2e  # noqa: E402  (the transfer log's parser)
+
+LANDINGS = 20
+TOLERANCE_PX = 2
+
+
+def sections(text):
+    found = re.findall(r"^PANEL (\S+)\n(.*?)^END \1$", text, re.S | re.M)
+    return found or [("", text)]
+
+
+def check(name, text, solve):
+    ok = True
+    label = name + ": " if name else ""
+    log = "\n".join(line[5:] for line in text.splitlines() if line.startswith("LOG: "))
+    store = text.split("store:\n", 1)[1].split("VM-APP-RESULT")[0].strip().splitlines()
+    store = [line for line in store if line.startswith(("x ", "y "))]
+    points = [e2e.last_packet(d) for k, r, d, _ in e2e.parse_log(log) if k == "GET" and r == "ok"]
+    points = [p for p in points if p is not None]
+    out = subprocess.run([solve] + [str(v) for p in points for v in p], capture_output=True, text=True).stdout
+    want = ["x " + " ".join(line.split()[1:]) for line in out.splitlines() if line.startswith("record-x")] + \
+           ["y " + " ".join(line.split()[1:]) for line in out.splitlines() if line.startswith("record-y")]
+    print("%sraw points read: %s; committed: %s" % (label, points, store))
+    if len(points) != 4 or store[-2:] != want:
+        print("%sFAIL: the committed records are not calib-solve's %s" % (label, want))
+        ok = False
+    landings = [tuple(int(v) for v in line.split()[1:5]) for line in text.splitlines() if line.startswith("LAND ")]
+    if landings or name:
+        misses = [max(abs(px - x), abs(py - y)) for x, y, px, py in landings]
+        print("%s%d landings, worst miss %s px" % (label, len(landings), max(misses) if misses else "-"))
+        far = [l for l, m in zip(landings, misses) if m > TOLERANCE_PX]
+        if len(landings) != LANDINGS or far:
+            print("%sFAIL: want %d landings within %d px; off: %s" % (label, LANDINGS, TOLERANCE_PX, far))
+            ok = False
+    return ok
+
+
+def main():
+    text = open(sys.argv[1], errors="replace").read().replace("\r", "")
+    results = [check(name, body, sys.argv[2]) for name, body in sections(text)]
+    if all(results):
+        print("the committed records equal calib-solve's for the raw points read")
+    return 0 if all(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
