@@ -151,6 +151,7 @@ int RunKelcalib(int argc, char** argv) {
         SDL_Quit();
         return 1;
     }
+    CatchHangup();
     const int code = Run(options);
     CloseCalibrationScreen();
     TTF_Quit();

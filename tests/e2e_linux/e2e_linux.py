@@ -13,6 +13,7 @@ temporary directories, removed unless it fails. Exits 1 when a check failed.
 """
 import argparse
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -89,6 +90,8 @@ def abandon(how):
                                     text=True).stdout.split()
             if run.equal(len(window), 1, "one calibration window"):
                 subprocess.run([OPTIONS.close_request, window[0]], check=True)
+        elif how == "sighup":
+            run.proc.send_signal(signal.SIGHUP)
         else:
             run.proc.terminate()
         run.equal(run.exit_code(timeout=10), 0, "exit code")
@@ -98,6 +101,33 @@ def abandon(how):
         run.check("CS" not in trace and "WC" not in trace, "nothing committed")
         run.equal(run.store_text(), None, "store untouched")
     return scenario
+
+
+def input_during_transfers(run):
+    """Every transfer slowed to 150 ms: a click while the identity records go
+    out is not point 0 (the finger is on target 0), and Return while the
+    coefficients go out is not Yes to the question not yet shown."""
+    run.start()
+    run.wait_for("the identity X record", lambda: run.sets() >= 1)
+    x, y = e2e.target(0, run.width, run.height)
+    with open(run.touch_file, "w") as f:
+        f.write("%d %d %d %d\n" % (x, y, run.width, run.height))
+    e2e.xdotool("mousemove", x, y, "click", 1)
+    run.wait_cues(1)
+    time.sleep(1.5)
+    run.equal(run.trace(), ["Cx", "get", "Cy", "get", "Q"], "no read for the click during the identity records")
+    run.collect()
+    run.wait_for("the X record", lambda: run.trace().count("Cx") >= 2)
+    e2e.xdotool("key", "Return")
+    time.sleep(3.0)  # the Y record, the question shown and 1 s more
+    trace = run.trace()
+    if not run.check("CS" not in trace, "Return during the records answered nothing: %s" % trace[-8:]):
+        return
+    buttons = run.wait_box()
+    if run.equal(len(buttons), 2, "two buttons on the question"):
+        run.press(buttons[0])
+    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
 
 
 def no_controller(run):
@@ -208,6 +238,8 @@ SCENARIOS = {
     "escape": abandon("esc"),
     "close_request": abandon("close"),
     "sigterm": abandon("sigterm"),
+    "sighup": abandon("sighup"),
+    "input_during_transfers": (input_during_transfers, ["fault slow 150"]),
     "no_controller": (no_controller, None),
     "no_permission": no_permission,
     "identity_refused": (identity_refused, ["fault reject 8"]),
