@@ -130,6 +130,44 @@ def input_during_transfers(run):
     run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
 
 
+def wayland(run):
+    """SDL's Wayland driver on weston (its X11 backend in this Xvfb, the kiosk
+    shell): the pointer path only, xdotool's clicks reaching the Wayland
+    client as mouse events from weston's seat."""
+    run.on_wayland("x11")
+    run.start()
+    run.wait_cues(1)
+    run.collect()
+    answer_yes_by_touch(run)
+    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
+    points = run.raw_points()
+    if run.equal(points, STRAIGHT_POINTS, "the raw points of the 1024 x 768 output"):
+        check_committed(run, points)
+
+
+def wayland_without_seat(run):
+    """A compositor without a seat (weston's headless backend): the program
+    uses the X display instead; without one it ends with one line."""
+    run.on_wayland("headless")
+    run.start()
+    run.wait_cues(1)
+    window = subprocess.run(["xdotool", "search", "--name", "^KelCalib$"], capture_output=True,
+                            text=True).stdout.split()
+    run.equal(len(window), 1, "the calibration window on the X display")
+    time.sleep(0.5)  # the window mapped and focused
+    e2e.xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    env = run.x.env({"ASAN_OPTIONS": "detect_leaks=0", "KELCALIB_VC_CONFIG": run.conf,
+                     "LD_PRELOAD": OPTIONS.preload})
+    env.update(run.extra_env)
+    del env["DISPLAY"]
+    done = subprocess.run([OPTIONS.exe], env=env, capture_output=True, text=True, timeout=20)
+    run.equal(done.returncode, 1, "exit code without an X display")
+    run.check(len(done.stderr.strip().splitlines()) == 1 and "no seat" in done.stderr,
+              "one line naming the missing seat: %r" % done.stderr)
+
+
 def no_controller(run):
     run.start()
     buttons = run.wait_box()
@@ -246,6 +284,8 @@ SCENARIOS = {
     "second_copy": second_copy,
     "buttons_debounce": buttons_and_debounce,
     "second_display": (second_display, ["panel straight"]),
+    "wayland": (wayland, ["panel straight"]),
+    "wayland_without_seat": wayland_without_seat,
 }
 
 

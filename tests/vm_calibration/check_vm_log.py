@@ -2,7 +2,9 @@
 """Checks the serial console of a calibration VM run: for each calibration
 (a "PANEL name" ... "END name" section, or the whole console when there is
 none) the committed records equal calib-solve's for the raw points the
-program read; where the run measured landings ("LAND x y px py" lines), all
+program read, and the transfers are one whole pass and the commit (one
+read per touch: a touch counted twice or not at all shows); where the run
+measured landings ("LAND x y px py" lines), all
 20 lie within 2 px of the finger.
 
     check_vm_log.py CONSOLE_LOG CALIB_SOLVE
@@ -36,6 +38,12 @@ def check(name, text, solve):
     want = ["x " + " ".join(line.split()[1:]) for line in out.splitlines() if line.startswith("record-x")] + \
            ["y " + " ".join(line.split()[1:]) for line in out.splitlines() if line.startswith("record-y")]
     print("%sraw points read: %s; committed: %s" % (label, points, store))
+    entries = e2e.parse_log(log)
+    trace = [(e2e.command_of(d) if k == "SET" else "get") if r == "ok" else "!" + k
+             for k, r, d, _ in entries if k != "EVENT"]
+    if trace != e2e.PASS_TRACE + e2e.COMMIT_TRACE:
+        print("%sFAIL: transfers %s, want one pass and the commit" % (label, trace))
+        ok = False
     if len(points) != 4 or store[-2:] != want:
         print("%sFAIL: the committed records are not calib-solve's %s" % (label, want))
         ok = False
