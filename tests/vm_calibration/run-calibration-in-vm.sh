@@ -3,7 +3,7 @@
 # virtual controller made a real kernel HID device by vc-uhid: the program's
 # hidraw link meets the kernel's own driver.
 #
-#   tests/vm_calibration/run-calibration-in-vm.sh [MODE]...   (default: x11-touch x11 kmsdrm)
+#   tests/vm_calibration/run-calibration-in-vm.sh [MODE]...   (default: all four)
 #
 #   x11-touch  driven by the controller's own touches (tests/vm_calibration/
 #              touch_init.sh): Xorg with the dummy video driver and the
@@ -12,6 +12,11 @@
 #              mirrored, swapped), each a calibration, its question answered
 #              by touching Yes, then the landing check (20 touches, the
 #              pointer within 2 px of the finger);
+#   kmsdrm-touch  the same driven by touch on SDL's KMS/DRM driver and its
+#              console input (evdev through udev); the landings are the
+#              releases the program's own event reading takes
+#              (sdl_touch_probe.cpp); the Yes button is touched where x11-touch
+#              finds it on the same 1024 x 768 display;
 #   x11        pointer: SDL's X11 driver in an Xvfb inside the VM, xdotool
 #              clicks (init.sh);
 #   kmsdrm     pointer: SDL's KMS/DRM driver straight on the VM's display
@@ -23,13 +28,14 @@
 # stack, their libraries, modules and the font. Checks each calibration's
 # committed records against calib-solve for the raw points read, and the
 # landings. Exits 0 when every run passed. VM_TOOLS and VC_UHID override
-# where tools/vm and vc-uhid are.
+# where tools/vm and vc-uhid are; VM_PANELS (e.g. "mirrored") the touch
+# modes' panels.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 vm_tools=${VM_TOOLS:-tools/vm}
 videos=("$@")
-[ ${#videos[@]} -gt 0 ] || videos=(x11-touch x11 kmsdrm)
+[ ${#videos[@]} -gt 0 ] || videos=(x11-touch kmsdrm-touch x11 kmsdrm)
 work=$(mktemp -d /tmp/kelcalib-vm-calibration.XXXXXX)
 qemu=
 cleanup() {
@@ -48,6 +54,8 @@ if [ -z "${VC_UHID:-}" ]; then
 fi
 gcc -Wall -Wextra -O2 -static -o "$work/uinput_clicker" tests/vm_calibration/uinput_clicker.c
 gcc -Wall -Wextra -O2 -o "$work/x_probe" tests/vm_calibration/x_probe.c -lX11
+g++ -Wall -Wextra -O2 -I. $(pkg-config --cflags sdl2) -o "$work/sdl_touch_probe" \
+  tests/vm_calibration/sdl_touch_probe.cpp app/pointer_events_linux.cpp $(pkg-config --libs sdl2)
 kver=$(ls /boot/vmlinuz-* | sort -V | tail -1 | sed 's|/boot/vmlinuz-||')
 lib=/usr/lib/x86_64-linux-gnu
 
@@ -121,6 +129,16 @@ for video in "${videos[@]}"; do
       cp -r /usr/share/X11/xkb "$extra/usr/share/X11/"
       append="vm.video=x11"
       qemu_video=() memory=768 ;;
+    kmsdrm-touch)
+      img=$work/img-touch append="vm.video=kmsdrm video=1024x768"
+      stage "$extra" build/release-linux/app/kelcalib "$VC_UHID" "$work/sdl_touch_probe" \
+        $lib/dri/kms_swrast_dri.so $lib/libEGL_mesa.so.0 $lib/libgbm.so.1 $lib/libGLESv2.so.2 \
+        $lib/libEGL.so.1 $lib/libudev.so.1 $lib/libdrm.so.2
+      mkdir -p "$extra/usr/share/glvnd/egl_vendor.d"
+      cp /usr/share/glvnd/egl_vendor.d/50_mesa.json "$extra/usr/share/glvnd/egl_vendor.d/"
+      kmod_list "$extra" bochs
+      stage_udev "$extra"
+      qemu_video=(-device VGA -display none) memory=1536 ;;
     kmsdrm)
       stage "$extra" build/release-linux/app/kelcalib "$VC_UHID" "$work/uinput_clicker" \
         $lib/dri/kms_swrast_dri.so $lib/libEGL_mesa.so.0 $lib/libgbm.so.1 $lib/libGLESv2.so.2 \
@@ -130,14 +148,14 @@ for video in "${videos[@]}"; do
       kmod_list "$extra" bochs evdev uinput
       append="vm.video=kmsdrm"
       qemu_video=(-device VGA -display none) memory=1536 ;;
-    *) echo "run-calibration-in-vm: unknown mode '$video' (x11-touch, x11, kmsdrm)" >&2; exit 2 ;;
+    *) echo "run-calibration-in-vm: unknown mode '$video' (x11-touch, kmsdrm-touch, x11, kmsdrm)" >&2; exit 2 ;;
   esac
   (cd "$extra" && find . | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$work/extra.gz"
   cat "$img/initramfs.gz" "$work/extra.gz" >"$work/all.gz"
   rm -rf "$extra" "$work/extra.gz"
   started=$SECONDS
   timeout 400 qemu-system-x86_64 -accel tcg -M pc -m "$memory" -smp 1 -kernel "$img/vmlinux" \
-    -initrd "$work/all.gz" -append "console=ttyS0 quiet panic=-1 reboot=t $append" \
+    -initrd "$work/all.gz" -append "console=ttyS0 quiet panic=-1 reboot=t $append${VM_PANELS:+ vm.panels=$VM_PANELS}" \
     -nodefaults "${qemu_video[@]}" -nographic -serial stdio -no-reboot </dev/null >"$work/console-$video.log" 2>&1 &
   qemu=$!
   wait "$qemu" || true
