@@ -102,8 +102,10 @@ stage_udev() {
   cp -r /usr/share/libinput "$dir/usr/share/"
 }
 
-bash "$vm_tools/build-image.sh" --out "$work/img" --init tests/vm_calibration/init.sh
-bash "$vm_tools/build-image.sh" --out "$work/img-touch" --init tests/vm_calibration/touch_init.sh
+bash "$vm_tools/build-image.sh" --out "$work/img" --init tests/vm_calibration/init.sh \
+  --add tests/vm_calibration/boot_common.sh
+bash "$vm_tools/build-image.sh" --out "$work/img-touch" --init tests/vm_calibration/touch_init.sh \
+  --add tests/vm_calibration/boot_common.sh
 status=0
 for video in "${videos[@]}"; do
   extra=$work/extra-$video

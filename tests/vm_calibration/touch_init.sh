@@ -14,23 +14,11 @@
 # in a full-screen SDL window).
 # Prints the controller's log, store and the landings per panel, then one
 # result line, and reboots.
-/bin/busybox --install -s /bin
-export PATH=/bin:/usr/bin LD_LIBRARY_PATH=/lib/x86_64-linux-gnu:/usr/lib/x86_64-linux-gnu
-mount -t proc proc /proc
-mount -t sysfs sys /sys
-mount -t devtmpfs dev /dev
-mount -t tmpfs tmp /tmp
-mount -t tmpfs run /run
-mkdir -p /var/lib/xkb /tmp/run /run/udev /var/log
-result() { echo "VM-APP-RESULT: $*"; sync; reboot -f; sleep 10; }
-video=x11 panels=straight,mirrored,swapped
+. /bin/boot_common.sh
+panels=straight,mirrored,swapped
 for arg in $(cat /proc/cmdline); do
-  case $arg in vm.video=*) video=${arg#vm.video=} ;; vm.panels=*) panels=${arg#vm.panels=} ;; esac
+  case $arg in vm.panels=*) panels=${arg#vm.panels=} ;; esac
 done
-for m in $(cat /modules/order); do insmod /modules/$m || result "FAIL insmod $m"; done
-if [ -f /modules/video-order ]; then
-  for m in $(cat /modules/video-order); do insmod /modules/$m || result "FAIL insmod $m"; done
-fi
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
 systemd-udevd --daemon >/tmp/udevd.log 2>&1 || result "FAIL udevd: $(cat /tmp/udevd.log)"
 udevadm trigger --action=add && udevadm settle -t 10
