@@ -24,9 +24,10 @@ void CtlCloseController() {
 }
 
 // The link keeps a note of the first node of our vendor ID (or of an
-// unknown one) that refused this user while it listed the nodes.
+// unknown one) that refused this user while it listed the nodes; what else
+// it notes (a malformed descriptor, a node in use) is no permission problem.
 bool CtlDeniedAccess(const HidInterfaceInfo*, int, std::uint16_t, char* why, std::size_t whySize) {
-    return DescribeOpenProblem(why, whySize);
+    return DescribePermissionProblem(why, whySize);
 }
 
 void CtlCatchInterrupt() {

@@ -1,8 +1,12 @@
 // The virtual hidraw devices (see vc_hidraw_devices.h).
 #include "tools/virtual-controller/linux/vc_hidraw_devices.h"
 
+#include <fcntl.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -36,6 +40,7 @@ struct State {
     std::vector<Device> devices;
     unsigned firstNode = 0;
     std::map<int, int> fds;  // open descriptor -> entry
+    std::map<int, int> lockFiles;  // open descriptor -> its lock file's descriptor
 };
 
 // Never destroyed: libc calls can come in while the process exits.
@@ -122,6 +127,7 @@ void Load(State& state) {
     }
     state.configOk = ok;
     VcReset(&state.system, ok ? config : VcConfig());
+    state.system.wireRequests = true;  // requests as a device sees them
     const std::vector<int> denied = DeniedEntries();
     for (int i = 0; i < VcDeviceCount(state.system); ++i) {
         Device device{};
@@ -297,8 +303,40 @@ void VcHidrawAddFd(int fd, int entry) {
 
 void VcHidrawRemoveFd(int fd) {
     State& state = Shared();
-    std::lock_guard<std::mutex> guard(state.lock);
-    state.fds.erase(fd);
+    int lockFile = -1;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        state.fds.erase(fd);
+        const auto found = state.lockFiles.find(fd);
+        if (found != state.lockFiles.end()) {
+            lockFile = found->second;
+            state.lockFiles.erase(found);
+        }
+    }
+    // Straight to the kernel: the interposer's own close would come back here.
+    if (lockFile >= 0) syscall(SYS_close, lockFile);
+}
+
+int VcHidrawFlock(int fd, int operation) {
+    State& state = Shared();
+    int lockFile = -1;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        const auto entry = state.fds.find(fd);
+        if (entry == state.fds.end()) return Fail(EBADF);
+        const auto found = state.lockFiles.find(fd);
+        if (found != state.lockFiles.end()) {
+            lockFile = found->second;
+        } else {
+            const std::string path =
+                state.configPath + ".hidraw" + std::to_string(state.firstNode + static_cast<unsigned>(entry->second)) + ".lock";
+            lockFile = static_cast<int>(
+                syscall(SYS_openat, AT_FDCWD, path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+            if (lockFile < 0) return -1;
+            state.lockFiles[fd] = lockFile;
+        }
+    }
+    return static_cast<int>(syscall(SYS_flock, lockFile, operation));
 }
 
 int VcHidrawEntryOfFd(int fd) {
