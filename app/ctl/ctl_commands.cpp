@@ -181,11 +181,6 @@ std::int64_t MillisecondsSince(std::uint64_t start) {
 int RunWatch(const CtlOptions& options) {
     const int opened = OpenOrFail(options);
     if (opened != kCtlExitOk) return opened;
-    std::fprintf(stderr,
-                 "kelcalib-ctl: watching controller %u (vendor ID 0x%04X, logical maxima x %d, "
-                 "y %d); touch the panel, Ctrl-C ends\n",
-                 static_cast<unsigned>(options.index), options.vendorId,
-                 static_cast<int>(gSession.logicalMaxX), static_cast<int>(gSession.logicalMaxY));
     CtlCatchInterrupt();
     if (!SendTargetCue()) {
         const bool gone = CtlControllerGone();
@@ -195,6 +190,11 @@ int RunWatch(const CtlOptions& options) {
                                          : "the cue could not be sent to controller %u; nothing to watch",
                     static_cast<unsigned>(options.index));
     }
+    std::fprintf(stderr,
+                 "kelcalib-ctl: watching controller %u (vendor ID 0x%04X, logical maxima x %d, "
+                 "y %d); touch the panel, Ctrl-C ends\n",
+                 static_cast<unsigned>(options.index), options.vendorId,
+                 static_cast<int>(gSession.logicalMaxX), static_cast<int>(gSession.logicalMaxY));
     const std::uint64_t start = CtlMilliseconds();
     const std::int64_t limit = static_cast<std::int64_t>(options.seconds) * 1000;
     bool touching = false;

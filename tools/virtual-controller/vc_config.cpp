@@ -154,7 +154,7 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
                                                       "panel", "noise", "seed", "store", "fault",
                                                       "report-bytes", "descriptor-ids",
                                                       "second-collection", "logical-max-bytes",
-                                                      "descriptor-size"};
+                                                      "descriptor-size", "name-bytes"};
         bool known = false;
         for (const char* name : kControllerKeys) known = known || key == name;
         if (!known) return fail("unknown key '" + key + "'");
@@ -262,6 +262,17 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
                 return fail(usage + "needs one number 0..4294967295");
             }
             current->seed = static_cast<std::uint32_t>(value);
+        } else if (key == "name-bytes") {
+            std::string name;
+            for (std::size_t i = 1; i < words.size(); ++i) {
+                std::string token = words[i];
+                if (token.rfind("0x", 0) != 0 && token.rfind("0X", 0) != 0) token = "0x" + token;
+                if (!ParseRanged(token, 1, 0xFF, &value) || name.size() >= 120) {
+                    return fail(usage + "takes up to 120 hexadecimal bytes 01..FF, not '" + words[i] + "'");
+                }
+                name.push_back(static_cast<char>(value));
+            }
+            current->name = name;
         } else if (key == "report-bytes") {
             std::vector<std::uint8_t> bytes;
             for (std::size_t i = 1; i < words.size(); ++i) {

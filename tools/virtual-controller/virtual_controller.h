@@ -110,6 +110,9 @@ struct VcControllerConfig {
     std::vector<VcFeatureReport> secondCollection;
     std::uint8_t logicalMaxBytes;
     std::uint16_t descriptorSize;
+    // The product name a Linux device gives (HIDIOCGRAWNAME); empty: its
+    // default name.
+    std::string name;
 };
 
 VcControllerConfig VcDefaultControllerConfig();

@@ -174,7 +174,12 @@ bool NodeNumber(const char* text, const char* rest, unsigned long* number) {
     return true;
 }
 
-std::string DeviceName(const Device& device) {
+std::string DeviceName(const State& state, const Device& device) {
+    if (device.info.isController) {
+        const std::string& configured =
+            state.system.controllers[static_cast<std::size_t>(device.info.controllerIndex)].config.name;
+        if (!configured.empty()) return configured;
+    }
     char name[64];
     if (device.info.isController) {
         std::snprintf(name, sizeof name, "KelCalib virtual controller %d", device.info.controllerIndex);
@@ -291,7 +296,7 @@ std::string VcHidrawUevent(int entry) {
     const Device& device = state.devices[static_cast<std::size_t>(entry)];
     char text[160];
     std::snprintf(text, sizeof text, "DRIVER=hid-generic\nHID_ID=0003:%08X:%08X\nHID_NAME=%s\n",
-                  device.info.vendorId, device.info.productId, DeviceName(device).c_str());
+                  device.info.vendorId, device.info.productId, DeviceName(state, device).c_str());
     return text;
 }
 
@@ -388,7 +393,7 @@ int VcHidrawIoctl(int entry, unsigned long request, void* argument) {
         std::memcpy(argument, &info, sizeof info);
         return 0;
     }
-    if (direction == _IOC_READ && number == 0x04) return CopyString(DeviceName(device), argument, size);
+    if (direction == _IOC_READ && number == 0x04) return CopyString(DeviceName(state, device), argument, size);
     if (direction == _IOC_READ && number == 0x05) {
         return CopyString("kelcalib-virtual/input" + std::to_string(entry), argument, size);
     }
