@@ -18,6 +18,7 @@ constexpr std::uint8_t kReportCount = 0x94;
 constexpr std::uint8_t kUsage = 0x08;
 constexpr std::uint8_t kUsageMinimum = 0x18;
 constexpr std::uint8_t kUsageMaximum = 0x28;
+constexpr std::uint8_t kReportId = 0x84;
 
 // Main item data bits.
 constexpr std::uint32_t kConstant = 0x01;
@@ -43,15 +44,27 @@ void EmitSigned(std::vector<std::uint8_t>* out, std::uint8_t prefix, std::int32_
     Emit(out, prefix, static_cast<std::uint32_t>(value), bytes);
 }
 
-// Logical minimum of an input value: 0, or the maximum itself when that is
-// negative, so the range stays valid.
-std::int32_t ValueMinimum(std::int32_t maximum) { return std::min<std::int32_t>(maximum, 0); }
+// An input value's field as the descriptor declares it.
+struct ValueField {
+    std::int32_t minimum;
+    std::int64_t maximum;  // as the kernel reads it: unsigned over a minimum of 0
+    int bits;              // 16 when the range fits, else 32
+};
 
-// Bits of an input value's field: 16 when its range fits, else 32.
-int ValueBits(std::int32_t maximum) {
-    const std::int32_t minimum = ValueMinimum(maximum);
-    const bool fits16 = (minimum >= 0 && maximum <= 0xFFFF) || (minimum >= -32768 && maximum <= 32767);
-    return fits16 ? 16 : 32;
+// Input value `i`: logical minimum 0, or the maximum itself when that is
+// negative, so the range stays valid; with logicalMaxBytes a minimum of 0
+// and a maximum of that many low bytes, which the kernel reads unsigned.
+ValueField FieldOf(const VcDeviceInfo& info, int i) {
+    const std::int32_t maximum = info.logicalMax[i];
+    const std::int32_t minimum = info.logicalMaxBytes != 0 ? 0 : std::min<std::int32_t>(maximum, 0);
+    const bool fits16 = info.logicalMaxBytes == 1 || info.logicalMaxBytes == 2 ||
+                        (minimum >= 0 && maximum <= 0xFFFF) ||
+                        (minimum >= -32768 && maximum <= 32767);
+    std::int64_t read = maximum;
+    if (info.logicalMaxBytes == 1 || info.logicalMaxBytes == 2) {
+        read = static_cast<std::uint32_t>(maximum) & ((1u << (8 * info.logicalMaxBytes)) - 1);
+    }
+    return {minimum, read, fits16 ? 16 : 32};
 }
 
 int ValueCount(const VcDeviceInfo& info) { return std::clamp(info.valueCapCount, 0, kVcMaxValueCaps); }
@@ -62,21 +75,31 @@ void EmitValues(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
     EmitUnsigned(out, kUsagePage, 0x01);  // generic desktop
     for (int i = 0; i < count; ++i) {
         const std::int32_t maximum = info.logicalMax[i];
+        const ValueField field = FieldOf(info, i);
         EmitUnsigned(out, kUsage, 0x30u + static_cast<std::uint32_t>(i));  // X, Y, Z
-        EmitSigned(out, kLogicalMinimum, ValueMinimum(maximum));
-        EmitSigned(out, kLogicalMaximum, maximum);
-        EmitUnsigned(out, kReportSize, static_cast<std::uint32_t>(ValueBits(maximum)));
+        EmitSigned(out, kLogicalMinimum, field.minimum);
+        if (info.logicalMaxBytes != 0) {
+            // As written by a descriptor that means 0..0xFFFF with 2 bytes.
+            Emit(out, kLogicalMaximum, static_cast<std::uint32_t>(maximum), info.logicalMaxBytes);
+        } else {
+            EmitSigned(out, kLogicalMaximum, maximum);
+        }
+        EmitUnsigned(out, kReportSize, static_cast<std::uint32_t>(field.bits));
         EmitUnsigned(out, kReportCount, 1);
         EmitUnsigned(out, kInput, kVariable);
     }
 }
 
-void EmitFeatureReport(std::vector<std::uint8_t>* out, std::uint16_t featureReportLength) {
-    if (featureReportLength == 0) return;
+// Vendor-defined byte fields for the feature reports that follow.
+void EmitFeatureGlobals(std::vector<std::uint8_t>* out) {
     Emit(out, kUsagePage, 0xFF00, 2);  // vendor defined
     EmitSigned(out, kLogicalMinimum, 0);
     EmitSigned(out, kLogicalMaximum, 255);
     EmitUnsigned(out, kReportSize, 8);
+}
+
+// One feature report's data items (after its Report ID, if any).
+void EmitFeatureBytes(std::vector<std::uint8_t>* out, std::uint16_t featureReportLength) {
     std::int32_t remaining = featureReportLength - 1;
     do {
         const std::int32_t chunk = std::min(remaining, kFeatureChunk);
@@ -87,24 +110,68 @@ void EmitFeatureReport(std::vector<std::uint8_t>* out, std::uint16_t featureRepo
     } while (remaining > 0);
 }
 
+// The feature reports of one collection: without report IDs the one report
+// of `featureReportLength` (none for 0); with them each under its ID.
+void EmitFeatureReports(std::vector<std::uint8_t>* out, const VcFeatureReport* reports, int count,
+                        std::uint16_t featureReportLength) {
+    if (count == 0) {
+        if (featureReportLength == 0) return;
+        EmitFeatureGlobals(out);
+        EmitFeatureBytes(out, featureReportLength);
+        return;
+    }
+    EmitFeatureGlobals(out);
+    for (int i = 0; i < count; ++i) {
+        EmitUnsigned(out, kReportId, reports[i].id);
+        EmitFeatureBytes(out, reports[i].length);
+    }
+}
+
+// The input report: the tip switch in bit 0 of the first byte and seven
+// constant pad bits after it (a button, never a value), then the values;
+// under the first declared report ID when the descriptor declares IDs.
+void EmitInputReport(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
+    if (info.declaredCount > 0) EmitUnsigned(out, kReportId, info.declared[0].id);
+    EmitUnsigned(out, kUsage, 0x42);  // tip switch
+    EmitSigned(out, kLogicalMinimum, 0);
+    EmitSigned(out, kLogicalMaximum, 1);
+    EmitUnsigned(out, kReportSize, 1);
+    EmitUnsigned(out, kReportCount, 1);
+    EmitUnsigned(out, kInput, kVariable);
+    EmitUnsigned(out, kReportSize, 7);
+    EmitUnsigned(out, kInput, kConstant | kVariable);
+    EmitValues(out, info);
+}
+
+// A second application collection (vendor defined) with feature reports only.
+void EmitSecondCollection(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
+    if (info.secondCount == 0) return;
+    Emit(out, kUsagePage, 0xFF00, 2);
+    EmitUnsigned(out, kUsage, 0x02);
+    EmitUnsigned(out, kCollection, 0x01);
+    EmitFeatureReports(out, info.second, info.secondCount, 0);
+    out->push_back(kEndCollection);
+}
+
+// Global Usage Page items up to `size` bytes: no bearing on any report.
+void Pad(std::vector<std::uint8_t>* out, std::size_t size) {
+    while (out->size() + 2 <= size) {
+        out->push_back(kUsagePage | 1);
+        out->push_back(0x0D);
+    }
+    if (out->size() < size) out->push_back(kUsagePage);  // no data: usage page 0
+}
+
 std::vector<std::uint8_t> ControllerDescriptor(const VcDeviceInfo& info) {
     std::vector<std::uint8_t> out;
     EmitUnsigned(&out, kUsagePage, 0x0D);  // digitizer
     EmitUnsigned(&out, kUsage, 0x04);      // touch screen
     EmitUnsigned(&out, kCollection, 0x01);  // application
-    // The tip switch in bit 0 of the first byte, seven constant pad bits
-    // after it: a button, never a value.
-    EmitUnsigned(&out, kUsage, 0x42);  // tip switch
-    EmitSigned(&out, kLogicalMinimum, 0);
-    EmitSigned(&out, kLogicalMaximum, 1);
-    EmitUnsigned(&out, kReportSize, 1);
-    EmitUnsigned(&out, kReportCount, 1);
-    EmitUnsigned(&out, kInput, kVariable);
-    EmitUnsigned(&out, kReportSize, 7);
-    EmitUnsigned(&out, kInput, kConstant | kVariable);
-    EmitValues(&out, info);
-    EmitFeatureReport(&out, info.featureReportLength);
+    EmitInputReport(&out, info);
+    EmitFeatureReports(&out, info.declared, info.declaredCount, info.featureReportLength);
     out.push_back(kEndCollection);
+    EmitSecondCollection(&out, info);
+    Pad(&out, info.descriptorSize);
     return out;
 }
 
@@ -148,16 +215,17 @@ std::vector<std::uint8_t> VcReportDescriptor(const VcDeviceInfo& info) {
 bool VcTouchInputReport(const VcDeviceInfo& info, bool tip, std::int64_t x, std::int64_t y,
                         std::vector<std::uint8_t>* report) {
     const int count = ValueCount(info);
-    if (!info.isController || count < 2 || info.logicalMax[0] <= 0 || info.logicalMax[1] <= 0) {
+    if (!info.isController || count < 2 || FieldOf(info, 0).maximum <= 0 || FieldOf(info, 1).maximum <= 0) {
         return false;
     }
-    report->assign(1, tip ? 1 : 0);
+    report->clear();
+    if (info.declaredCount > 0) report->push_back(info.declared[0].id);
+    report->push_back(tip ? 1 : 0);
     for (int i = 0; i < count; ++i) {
-        const std::int64_t maximum = info.logicalMax[i];
+        const ValueField field = FieldOf(info, i);
         const std::int64_t wanted = i == 0 ? x : i == 1 ? y : 0;
-        const std::int64_t value = std::clamp<std::int64_t>(wanted, ValueMinimum(info.logicalMax[i]), maximum);
-        const int bytes = ValueBits(info.logicalMax[i]) / 8;
-        for (int b = 0; b < bytes; ++b) {
+        const std::int64_t value = std::clamp<std::int64_t>(wanted, field.minimum, field.maximum);
+        for (int b = 0; b < field.bits / 8; ++b) {
             report->push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * b)));
         }
     }
