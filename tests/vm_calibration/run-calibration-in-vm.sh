@@ -147,7 +147,7 @@ for video in "${videos[@]}"; do
         $lib/libEGL.so.1 $lib/libudev.so.1 $lib/libdrm.so.2
       mkdir -p "$extra/usr/share/glvnd/egl_vendor.d"
       cp /usr/share/glvnd/egl_vendor.d/50_mesa.json "$extra/usr/share/glvnd/egl_vendor.d/"
-      kmod_list "$extra" bochs evdev uinput
+      kmod_list "$extra" bochs uinput
       append="vm.video=kmsdrm"
       qemu_video=(-device VGA -display none) memory=1536 ;;
     *) echo "run-calibration-in-vm: unknown mode '$video' (x11-touch, kmsdrm-touch, x11, kmsdrm)" >&2; exit 2 ;;
