@@ -73,6 +73,15 @@ bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int c
     int x = bounds.x;
     int y = bounds.y;
     const char* driver = SDL_GetCurrentVideoDriver();
+    // Without a window framebuffer of its own (KMS/DRM, Wayland) SDL shows
+    // the software renderer's frames through a GL renderer, by default its
+    // desktop OpenGL one first. On KMS/DRM that one leaves the screen black
+    // (measured with Mesa: nothing reaches the scanned-out buffer); the
+    // OpenGL ES 2 one shows them. SDL_FRAMEBUFFER_ACCELERATION in the
+    // environment still decides.
+    if (driver != nullptr && SDL_strcmp(driver, "KMSDRM") == 0) {
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "opengles2");
+    }
     if (driver != nullptr && SDL_strcmp(driver, "wayland") == 0) {
         flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
         x = static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(display));
