@@ -3,9 +3,11 @@
 (a "PANEL name" ... "END name" section, or the whole console when there is
 none) the committed records equal calib-solve's for the raw points the
 program read, and the transfers are one whole pass and the commit (one
-read per touch: a touch counted twice or not at all shows); where the run
-measured landings ("LAND x y px py" lines), all
-20 lie within 2 px of the finger.
+read per touch: a touch not counted shows); where the run
+measured landings, all 20 lie within 2 px of the finger: the pointer's
+("LAND x y px py", X11), else the releases the program's own event reading
+takes ("TOUCH x y px py count", sdl_touch_probe), which must also be one
+release per touch.
 
     check_vm_log.py CONSOLE_LOG CALIB_SOLVE
 """
@@ -47,13 +49,24 @@ def check(name, text, solve):
     if len(points) != 4 or store[-2:] != want:
         print("%sFAIL: the committed records are not calib-solve's %s" % (label, want))
         ok = False
-    landings = [tuple(int(v) for v in line.split()[1:5]) for line in text.splitlines() if line.startswith("LAND ")]
+    # Where touches land: the pointer ("LAND x y px py", X11), else the
+    # releases the program's event reading takes ("TOUCH x y px py count").
+    pointer = [tuple(int(v) for v in line.split()[1:5]) for line in text.splitlines() if line.startswith("LAND ")]
+    touches = [tuple(int(v) for v in line.split()[1:6]) for line in text.splitlines() if line.startswith("TOUCH ")]
+    landings = pointer or [t[:4] for t in touches]
     if landings or name:
         misses = [max(abs(px - x), abs(py - y)) for x, y, px, py in landings]
         print("%s%d landings, worst miss %s px" % (label, len(landings), max(misses) if misses else "-"))
         far = [l for l, m in zip(landings, misses) if m > TOLERANCE_PX]
         if len(landings) != LANDINGS or far:
             print("%sFAIL: want %d landings within %d px; off: %s" % (label, LANDINGS, TOLERANCE_PX, far))
+            ok = False
+    if touches:
+        counts = sorted(set(t[4] for t in touches))
+        print("%s%d touches read as the program reads them, releases per touch: %s" % (label, len(touches), counts))
+        off = [t for t in touches if t[4] != 1 or max(abs(t[2] - t[0]), abs(t[3] - t[1])) > TOLERANCE_PX]
+        if off:
+            print("%sFAIL: want one release per touch within %d px; off: %s" % (label, TOLERANCE_PX, off))
             ok = False
     return ok
 

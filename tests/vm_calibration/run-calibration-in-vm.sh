@@ -3,20 +3,26 @@
 # virtual controller made a real kernel HID device by vc-uhid: the program's
 # hidraw link meets the kernel's own driver.
 #
-#   tests/vm_calibration/run-calibration-in-vm.sh [MODE]...   (default: all four)
+#   tests/vm_calibration/run-calibration-in-vm.sh [MODE]...   (default: all five)
 #
 #   x11-touch  driven by the controller's own touches (tests/vm_calibration/
 #              touch_init.sh): Xorg with the dummy video driver and the
 #              libinput input driver reads vc-uhid's touch screen, which
 #              udev classifies; three panels in one boot (straight,
 #              mirrored, swapped), each a calibration, its question answered
-#              by touching Yes, then the landing check (20 touches, the
-#              pointer within 2 px of the finger);
+#              by touching Yes where the screen shows it (x_probe.c), then
+#              the landing check (20 touches, the pointer within 2 px of the
+#              finger), and the releases five touches give a program
+#              (sdl_touch_probe.cpp: one each);
 #   kmsdrm-touch  the same driven by touch on SDL's KMS/DRM driver and its
 #              console input (evdev through udev); the landings are the
 #              releases the program's own event reading takes
-#              (sdl_touch_probe.cpp); the Yes button is touched where x11-touch
-#              finds it on the same 1024 x 768 display;
+#              (sdl_touch_probe.cpp), one per touch; the Yes button is found
+#              in the framebuffer the display scans out (drm_probe.c);
+#   wayland-touch  the same on weston (DRM backend on the VM's display,
+#              pixman renderer, kiosk shell) whose seat holds the touch
+#              screen, the program and the probe its Wayland clients
+#              (SDL's Wayland driver, Mesa's software GL);
 #   x11        pointer: SDL's X11 driver in an Xvfb inside the VM, xdotool
 #              clicks (init.sh);
 #   kmsdrm     pointer: SDL's KMS/DRM driver straight on the VM's display
@@ -29,13 +35,13 @@
 # committed records against calib-solve for the raw points read, and the
 # landings. Exits 0 when every run passed. VM_TOOLS and VC_UHID override
 # where tools/vm and vc-uhid are; VM_PANELS (e.g. "mirrored") the touch
-# modes' panels.
+# modes' panels; VM_KEEP_LOGS=DIR keeps each run's serial console there.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 vm_tools=${VM_TOOLS:-tools/vm}
 videos=("$@")
-[ ${#videos[@]} -gt 0 ] || videos=(x11-touch kmsdrm-touch x11 kmsdrm)
+[ ${#videos[@]} -gt 0 ] || videos=(x11-touch kmsdrm-touch wayland-touch x11 kmsdrm)
 work=$(mktemp -d /tmp/kelcalib-vm-calibration.XXXXXX)
 qemu=
 cleanup() {
@@ -54,6 +60,7 @@ if [ -z "${VC_UHID:-}" ]; then
 fi
 gcc -Wall -Wextra -O2 -static -o "$work/uinput_clicker" tests/vm_calibration/uinput_clicker.c
 gcc -Wall -Wextra -O2 -o "$work/x_probe" tests/vm_calibration/x_probe.c -lX11
+gcc -Wall -Wextra -O2 -static $(pkg-config --cflags libdrm) -o "$work/drm_probe" tests/vm_calibration/drm_probe.c
 g++ -Wall -Wextra -O2 -I. $(pkg-config --cflags sdl2) -o "$work/sdl_touch_probe" \
   tests/vm_calibration/sdl_touch_probe.cpp app/pointer_events_linux.cpp $(pkg-config --libs sdl2)
 kver=$(ls /boot/vmlinuz-* | sort -V | tail -1 | sed 's|/boot/vmlinuz-||')
@@ -114,6 +121,7 @@ for video in "${videos[@]}"; do
     x11-touch)
       img=$work/img-touch append="vm.video=x11"
       stage "$extra" /usr/lib/xorg/Xorg /usr/bin/xkbcomp build/release-linux/app/kelcalib "$VC_UHID" "$work/x_probe" \
+        "$work/sdl_touch_probe" \
         /usr/lib/xorg/modules/*.so /usr/lib/xorg/modules/drivers/dummy_drv.so \
         /usr/lib/xorg/modules/input/libinput_drv.so \
         $lib/libX11.so.6 $lib/libXext.so.6 $lib/libXcursor.so.1 $lib/libXi.so.6 $lib/libXfixes.so.3 \
@@ -123,6 +131,20 @@ for video in "${videos[@]}"; do
       cp -r /usr/share/X11/xkb "$extra/usr/share/X11/"
       stage_udev "$extra"
       qemu_video=() memory=1024 ;;
+    wayland-touch)
+      img=$work/img-touch append="vm.video=wayland video=1024x768"
+      stage "$extra" /usr/bin/weston build/release-linux/app/kelcalib "$VC_UHID" "$work/sdl_touch_probe" "$work/drm_probe" \
+        $lib/libweston-10/drm-backend.so $lib/weston/kiosk-shell.so \
+        $lib/dri/swrast_dri.so $lib/libEGL_mesa.so.0 $lib/libGLESv2.so.2 $lib/libEGL.so.1 $lib/libGL.so.1 \
+        $lib/libwayland-client.so.0 $lib/libwayland-egl.so.1 $lib/libwayland-cursor.so.0 \
+        $lib/libxkbcommon.so.0 $lib/libdecor-0.so.0
+      mkdir -p "$extra/usr/share/glvnd/egl_vendor.d" "$extra/usr/share/X11" "$extra/etc"
+      cp /usr/share/glvnd/egl_vendor.d/50_mesa.json "$extra/usr/share/glvnd/egl_vendor.d/"
+      cp -r /usr/share/X11/xkb "$extra/usr/share/X11/"
+      cp tests/vm_calibration/weston.ini "$extra/etc/"
+      kmod_list "$extra" bochs
+      stage_udev "$extra"
+      qemu_video=(-device VGA -display none) memory=1536 ;;
     x11)
       stage "$extra" /usr/bin/Xvfb /usr/bin/xkbcomp /usr/bin/xdotool build/release-linux/app/kelcalib "$VC_UHID" \
         $lib/libX11.so.6 $lib/libXext.so.6 $lib/libXcursor.so.1 $lib/libXi.so.6 $lib/libXfixes.so.3 \
@@ -133,7 +155,7 @@ for video in "${videos[@]}"; do
       qemu_video=() memory=768 ;;
     kmsdrm-touch)
       img=$work/img-touch append="vm.video=kmsdrm video=1024x768"
-      stage "$extra" build/release-linux/app/kelcalib "$VC_UHID" "$work/sdl_touch_probe" \
+      stage "$extra" build/release-linux/app/kelcalib "$VC_UHID" "$work/sdl_touch_probe" "$work/drm_probe" \
         $lib/dri/kms_swrast_dri.so $lib/libEGL_mesa.so.0 $lib/libgbm.so.1 $lib/libGLESv2.so.2 \
         $lib/libEGL.so.1 $lib/libudev.so.1 $lib/libdrm.so.2
       mkdir -p "$extra/usr/share/glvnd/egl_vendor.d"
@@ -150,7 +172,7 @@ for video in "${videos[@]}"; do
       kmod_list "$extra" bochs uinput
       append="vm.video=kmsdrm"
       qemu_video=(-device VGA -display none) memory=1536 ;;
-    *) echo "run-calibration-in-vm: unknown mode '$video' (x11-touch, kmsdrm-touch, x11, kmsdrm)" >&2; exit 2 ;;
+    *) echo "run-calibration-in-vm: unknown mode '$video' (x11-touch, kmsdrm-touch, wayland-touch, x11, kmsdrm)" >&2; exit 2 ;;
   esac
   (cd "$extra" && find . | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$work/extra.gz"
   cat "$img/initramfs.gz" "$work/extra.gz" >"$work/all.gz"
@@ -163,7 +185,8 @@ for video in "${videos[@]}"; do
   wait "$qemu" || true
   qemu=
   log=$work/console-$video.log
-  tr -d '\r' <"$log" | grep -E '^(x11|kmsdrm): |^first target|^PANEL|^UDEV|^XORG|^question|^VM-APP-RESULT' || true
+  [ -z "${VM_KEEP_LOGS:-}" ] || { mkdir -p "$VM_KEEP_LOGS"; cp "$log" "$VM_KEEP_LOGS/"; }
+  tr -d '\r' <"$log" | grep -E '^(x11|kmsdrm|wayland): |^first target|^PANEL|^UDEV|^XORG|^WESTON: .*Touchscreen|^question|^VM-APP-RESULT' || true
   echo "($video: $((SECONDS - started)) s with the boot)"
   if ! grep -q 'VM-APP-RESULT: PASS' "$log"; then
     tr -d '\r' <"$log" | tail -30

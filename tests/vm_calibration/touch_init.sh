@@ -5,13 +5,19 @@
 # any touch screen. vm.video=x11: Xorg with the dummy video driver and the
 # libinput input driver, which adds the controller when udev announces it;
 # vm.video=kmsdrm: the program straight on the VM's display (bochs DRM) with
-# SDL's console input, which finds the touch screen through udev.
+# SDL's console input, which finds the touch screen through udev;
+# vm.video=wayland: weston driving that display (DRM backend, pixman
+# renderer, kiosk shell) with the touch screen in its seat (libinput through
+# udev), the program one of its clients.
 # For each panel of vm.panels (default straight,mirrored,swapped) one whole
 # calibration: each target touched by writing the touch file (finger down,
-# then up), the question answered by touching its Yes button, then the
-# landing check: 20 touches across the screen and where they land (X11:
-# the pointer; KMS/DRM: the release the program's own event reading takes,
-# in a full-screen SDL window).
+# then up), the question answered by touching its Yes button as the screen
+# shows it (x_probe reads the X display, drm_probe the DRM framebuffer),
+# then the landing check: 20 touches across the screen and where they land
+# (X11: the pointer; elsewhere: the release the program's own event reading
+# takes in a full-screen SDL window, sdl_touch_probe). sdl_touch_probe also
+# counts the releases one touch gives the program (on X11 for five touches
+# of the first panel).
 # Prints the controller's log, store and the landings per panel, then one
 # result line, and reboots.
 . /bin/boot_common.sh
@@ -33,6 +39,18 @@ case $video in
     ;;
   kmsdrm)
     export SDL_VIDEODRIVER=KMSDRM
+    ;;
+  wayland)
+    # As root on a VT weston opens the display and the input devices itself
+    # (its direct launcher; no logind in here).
+    chmod 0700 "$XDG_RUNTIME_DIR"
+    weston --backend=drm-backend.so --use-pixman --shell=kiosk-shell.so --tty=1 --idle-time=0 \
+      --config=/etc/weston.ini --socket=wayland-0 --log=/tmp/weston.log >/tmp/weston.out 2>&1 &
+    for n in $(seq 1 300); do [ -S "$XDG_RUNTIME_DIR/wayland-0" ] && break; sleep 0.1; done
+    [ -S "$XDG_RUNTIME_DIR/wayland-0" ] || result "FAIL weston: $(tail -30 /tmp/weston.log /tmp/weston.out)"
+    # SDL 2.26 draws a software renderer's frames on Wayland through GL
+    # (Mesa's software rasteriser here).
+    export WAYLAND_DISPLAY=wayland-0 SDL_VIDEODRIVER=wayland SDL_FRAMEBUFFER_ACCELERATION=1
     ;;
   *) result "FAIL unknown vm.video=$video" ;;
 esac
@@ -56,6 +74,10 @@ touch_at() {
   echo "$1 $2 $w $h" >/tmp/touch.next && mv /tmp/touch.next /tmp/touch
   sleep 0.1
   echo none >/tmp/touch.next && mv /tmp/touch.next /tmp/touch
+}
+# The centre of the question's first button (Yes) as the screen shows it.
+yes_button() {
+  if [ $video = x11 ]; then x_probe buttons | head -1; else drm_probe buttons | head -1; fi
 }
 xs="$((w / 5)) $((4 * w / 5)) $((4 * w / 5)) $((w / 5))"
 ys="$((h / 5)) $((4 * h / 5)) $((h / 5)) $((4 * h / 5))"
@@ -84,7 +106,8 @@ for panel in $(echo $panels | tr , ' '); do
   [ $panel = ${panels%%,*} ] && {
     event=$(ls -d /sys/class/hidraw/$(basename $(sed -n 's/^device 0 //p' /tmp/uhid.out))/device/input/input*/event* | head -1)
     echo "UDEV: /dev/input/$(basename $event) $(udevadm info -q property -p $event | grep -E '^ID_INPUT_(TOUCHSCREEN|MOUSE|TOUCHPAD)=' | tr '\n' ' ')"
-    grep 'Virtual touch controller' /tmp/Xorg.log | grep -E 'Using input driver|device is a' | sed 's/^/XORG: /'
+    [ $video = x11 ] && grep 'Virtual touch controller' /tmp/Xorg.log | grep -E 'Using input driver|device is a' | sed 's/^/XORG: /'
+    [ $video = wayland ] && { sleep 0.5; grep -E 'Touchscreen - Virtual touch controller' /tmp/weston.log | sed 's/^/WESTON: /'; }
   }
   t0=$(uptime_s)
   kelcalib >/tmp/app.log 2>&1 &
@@ -92,26 +115,19 @@ for panel in $(echo $panels | tr , ' '); do
   for i in 0 1 2 3; do
     waitcues $((i + 1)) || { cat /tmp/app.log; failed="$failed $panel"; break; }
     [ $i -eq 0 ] && echo "first target cued at $(uptime_s) s (program started at $t0 s)"
-    sleep 0.7
+    # The target drawn before the finger comes (slower on Wayland, where
+    # each frame goes through the software rasteriser).
+    if [ $video = wayland ]; then sleep 1.5; else sleep 0.7; fi
     touch_at $(echo $xs | cut -d' ' -f$((i + 1))) $(echo $ys | cut -d' ' -f$((i + 1)))
   done
   waitcues 5 || failed="$failed $panel"
   for n in $(seq 1 100); do [ "$(grep -c 'EVENT Cy accept' /tmp/vc.log)" -ge 2 ] && break; sleep 0.1; done
   yes=
-  if [ $video = x11 ]; then
-    for n in $(seq 1 50); do
-      yes=$(x_probe buttons | head -1)
-      [ -n "$yes" ] && break
-      sleep 0.2
-    done
-  else
-    # No screen to read on the console: where x_probe finds the Yes button on
-    # X11 with the same program, font and 1024 x 768 display (the kernel's
-    # video= argument sets that mode). A miss leaves the question open, and
-    # the calibration fails.
-    sleep 1.5
-    yes="393 471"
-  fi
+  for n in $(seq 1 50); do
+    yes=$(yes_button)
+    [ -n "$yes" ] && break
+    sleep 0.2
+  done
   echo "question's Yes button at $yes"
   [ -n "$yes" ] && touch_at $yes
   for n in $(seq 1 100); do alive || break; sleep 0.1; done
@@ -122,10 +138,16 @@ for panel in $(echo $panels | tr , ' '); do
   echo "store:"
   cat /tmp/store.txt
   grep -q "WC accept committed" /tmp/vc.log || { cat /tmp/app.log; failed="$failed $panel"; }
-  if [ $video = x11 ]; then x_probe land /tmp/touch $w $h $grid; else sdl_touch_probe /tmp/touch $w $h $grid; fi
+  if [ $video = x11 ]; then
+    x_probe land /tmp/touch $w $h $grid
+    [ $panel = ${panels%%,*} ] && sdl_touch_probe /tmp/touch $w $h $(echo $grid | cut -d' ' -f1-10)
+  else
+    sdl_touch_probe /tmp/touch $w $h $grid
+  fi
   kill $uhid
   wait $uhid
   echo "END $panel"
 done
 [ -z "$failed" ] && result "PASS"
+[ $video = wayland ] && sed 's/^/WESTON: /' /tmp/weston.log
 result "FAIL (${failed# })"

@@ -17,12 +17,15 @@
 #include <time.h>
 #include <unistd.h>
 
-/* The buttons' face colour (app/message_box_linux.cpp). */
-#define FACE 0xE1E1E1UL
+#include "face_buttons.h"
 
 static void sleep_ms(long ms) {
     struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
     nanosleep(&t, NULL);
+}
+
+static unsigned long x_pixel(void* image, int x, int y) {
+    return XGetPixel((XImage*)image, x, y) & 0xFFFFFF;
 }
 
 static int buttons(Display* d) {
@@ -30,23 +33,7 @@ static int buttons(Display* d) {
     int w = DisplayWidth(d, 0), h = DisplayHeight(d, 0);
     XImage* image = XGetImage(d, root, 0, 0, (unsigned)w, (unsigned)h, AllPlanes, ZPixmap);
     if (image == NULL) return 1;
-    /* The first row holding runs of the face colour over 40 pixels wide is
-     * the buttons' top edge; each run's height is its column's extent. */
-    for (int y = 0; y < h; ++y) {
-        int found = 0;
-        for (int x = 0; x < w;) {
-            int start = x;
-            while (x < w && (XGetPixel(image, x, y) & 0xFFFFFF) == FACE) ++x;
-            if (x - start > 40) {
-                int bottom = y;
-                while (bottom + 1 < h && (XGetPixel(image, start, bottom + 1) & 0xFFFFFF) == FACE) ++bottom;
-                printf("%d %d\n", (start + x - 1) / 2, (y + bottom) / 2);
-                found = 1;
-            }
-            if (x == start) ++x;
-        }
-        if (found) break;
-    }
+    print_face_buttons(image, x_pixel, w, h);
     XDestroyImage(image);
     return 0;
 }
