@@ -82,23 +82,27 @@ bool HasBit(const unsigned long* bits, int bit) {
     return ((bits[bit / width] >> (bit % width)) & 1UL) != 0;
 }
 
+// Starts the controller of `settings` and opens the event device beside its
+// hidraw node.
+void StartTouchScreen(const char* settings, VmScene* scene, EventReader* events) {
+    char config[256];
+    std::snprintf(config, sizeof config, "controller\nvendor-id 0x%04X\n%s", kVendor, settings);
+    ASSERT_TRUE(scene->Start(config)) << scene->error;
+    const std::string node = EventNodeBeside(scene->process.nodes[0]);
+    ASSERT_FALSE(node.empty()) << "no event device beside " << scene->process.nodes[0];
+    events->fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(events->fd, 0) << node;
+}
+
 TEST(VmTouch, TheControllerIsATouchScreenReportingThroughTheFirmwaresCalibrationOfTheMoment) {
     VmScene scene;
-    char config[96];
-    std::snprintf(config, sizeof config, "controller\nvendor-id 0x%04X\npanel mirrored\n", kVendor);
-    ASSERT_TRUE(scene.Start(config)) << scene.error;
-    const std::string node = EventNodeBeside(scene.process.nodes[0]);
-    ASSERT_FALSE(node.empty()) << "no event device beside " << scene.process.nodes[0];
     EventReader events;
-    events.fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(events.fd, 0) << node;
+    ASSERT_NO_FATAL_FAILURE(StartTouchScreen("panel mirrored\n", &scene, &events));
 
     // A touch screen: the tip switch and absolute X and Y with the maxima of
     // the config, pointing where it is touched.
     unsigned long keys[KEY_CNT / (8 * sizeof(unsigned long)) + 1] = {};
-    unsigned long props[INPUT_PROP_CNT / (8 * sizeof(unsigned long)) + 1] = {};
     ASSERT_GE(ioctl(events.fd, EVIOCGBIT(EV_KEY, sizeof keys), keys), 0);
-    ASSERT_GE(ioctl(events.fd, EVIOCGPROP(sizeof props), props), 0);
     EXPECT_TRUE(HasBit(keys, BTN_TOUCH));
     EXPECT_FALSE(HasBit(keys, BTN_LEFT) || HasBit(keys, BTN_TOOL_FINGER)) << "not a mouse or touchpad";
     for (int axis : {ABS_X, ABS_Y}) {
@@ -139,6 +143,28 @@ TEST(VmTouch, TheControllerIsATouchScreenReportingThroughTheFirmwaresCalibration
         EXPECT_TRUE(events.WaitFor(1, 32767, 16384));
         CloseTouchDevice();
     }
+}
+
+// With report IDs declared the input report goes under the first one, and a
+// maximum written as 0xFFFF in two bytes is 0..65535 to the kernel: with
+// the identity records the event device reports the raw position itself.
+TEST(VmTouch, TheInputReportFollowsTheDescriptorsReportIdAndFields) {
+    VmScene scene;
+    EventReader events;
+    ASSERT_NO_FATAL_FAILURE(StartTouchScreen(
+        "descriptor-ids 55\nlogical-max-bytes 2\nvalue-caps 2 65535 65535\npanel mirrored\n", &scene, &events));
+    input_absinfo info = {};
+    ASSERT_GE(ioctl(events.fd, EVIOCGABS(ABS_X), &info), 0);
+    EXPECT_EQ(info.maximum, 65535);
+    ASSERT_TRUE(OpenTouchDevice(kVendor, 0));
+    ASSERT_TRUE(WriteTouch(scene.touch, "256 192"));
+    ASSERT_TRUE(SendTargetCue());
+    std::uint16_t rawX = 0;
+    std::uint16_t rawY = 0;
+    ASSERT_TRUE(ReadTouchPoint(&rawX, &rawY));
+    EXPECT_TRUE(events.WaitFor(1, rawX, rawY)) << "raw " << rawX << " " << rawY << ", event " << events.x
+                                                << " " << events.y;
+    CloseTouchDevice();
 }
 
 }  // namespace
