@@ -176,6 +176,7 @@ for video in "${videos[@]}"; do
   esac
   (cd "$extra" && find . | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0) | gzip -1 >"$work/extra.gz"
   cat "$img/initramfs.gz" "$work/extra.gz" >"$work/all.gz"
+  extra_mb=$(du -sm "$extra" | cut -f1)
   rm -rf "$extra" "$work/extra.gz"
   started=$SECONDS
   timeout 400 qemu-system-x86_64 -accel tcg -M pc -m "$memory" -smp 1 -kernel "$img/vmlinux" \
@@ -187,7 +188,7 @@ for video in "${videos[@]}"; do
   log=$work/console-$video.log
   [ -z "${VM_KEEP_LOGS:-}" ] || { mkdir -p "$VM_KEEP_LOGS"; cp "$log" "$VM_KEEP_LOGS/"; }
   tr -d '\r' <"$log" | grep -E '^(x11|kmsdrm|wayland): |^first target|^PANEL|^UDEV|^XORG|^WESTON: .*Touchscreen|^question|^VM-APP-RESULT' || true
-  echo "($video: $((SECONDS - started)) s with the boot)"
+  echo "($video: $((SECONDS - started)) s with the boot; display stack $extra_mb MB, initramfs $(($(stat -c %s "$work/all.gz") / 1048576)) MB)"
   if ! grep -q 'VM-APP-RESULT: PASS' "$log"; then
     tr -d '\r' <"$log" | tail -30
     status=1
