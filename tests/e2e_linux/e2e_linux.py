@@ -12,7 +12,6 @@ Each scenario gets its own X server, controller config, log and store in
 temporary directories, removed unless it fails. Exits 1 when a check failed.
 """
 import argparse
-import fcntl
 import os
 import subprocess
 import sys
@@ -121,19 +120,6 @@ def no_permission(run):
               "the node and the udev rule named:\n" + said)
 
 
-def in_use(run):
-    """Another program holds the controller's node (its advisory lock, which
-    the interposer keeps in a file beside the config): the message says the
-    controller is in use, and nothing is sent."""
-    with open(run.conf + ".hidraw0.lock", "w") as holder:
-        fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        no_controller(run)
-    with open(os.path.join(run.dir, "stderr.txt")) as f:
-        said = f.read()
-    run.check("/dev/hidraw0: the controller is in use by another program" in said
-              and "70-kelcalib.rules" not in said, "in use, no permission advice:\n" + said)
-
-
 def identity_refused(run):
     run.start()
     buttons = run.wait_box(timeout=30)
@@ -228,7 +214,6 @@ SCENARIOS = {
     "sigterm": abandon("sigterm"),
     "no_controller": (no_controller, None),
     "no_permission": no_permission,
-    "in_use": in_use,
     "identity_refused": (identity_refused, ["fault reject 8"]),
     "second_copy": second_copy,
     "buttons_debounce": buttons_and_debounce,
