@@ -92,7 +92,10 @@ void OnSolve(HWND window) {
     SetCursor(gSession.arrowCursor);
     ReleaseCapture();
     ComputeCalibration();
-    if (!SendCoefficients()) {
+    // Coincident or collinear points leave no calibration to try: sent, it
+    // would put every touch in one spot, and the question could no longer
+    // be answered by touch. A new pass starts instead.
+    if (!gSession.coefficients.valid || !SendCoefficients()) {
         Post(window, WM_CALIB_START);
         return;
     }
@@ -104,7 +107,14 @@ void OnSolve(HWND window) {
     if (!DeviceIsOpen()) {
         return;
     }
-    if (answer == IDNO) {
+    // Only Yes commits. A box that failed to open (0 from MessageBoxW; Wine
+    // gives -1) was never answered, so it counts as No: a new pass. Setting
+    // the box up took the keyboard focus from the window; it takes it back,
+    // so that Esc still ends the session.
+    if (answer != IDYES) {
+        if (answer != IDNO) {
+            SetFocus(window);
+        }
         Post(window, WM_CALIB_START);
         return;
     }

@@ -96,6 +96,7 @@ class Run:
         self.failures = []
         self.proc = None
         self.hook_trace = False
+        self.extra_env = {}
         self.width, self.height = screen_size()
         lines = ["log-file " + winpath(self.log), "other-device 0x845E 0x0001"]
         if devices:
@@ -109,7 +110,7 @@ class Run:
         return self.spawn()
 
     def spawn(self):
-        env = dict(os.environ, KELCALIB_VC_CONFIG=winpath(self.conf))
+        env = dict(os.environ, KELCALIB_VC_CONFIG=winpath(self.conf), **self.extra_env)
         if self.hook_trace:
             # Relay tracing limited to a DLL that does not exist: only the
             # calls and returns of hook procedures are traced.
@@ -500,6 +501,37 @@ def records_refused(run):
     run.equal(run.store_text(), None, "store untouched")
 
 
+def new_pass_without_commit(run, after_pass, message):
+    """After a whole pass and then `after_pass`: identity and the first target
+    again; Esc then ends the session with nothing committed."""
+    run.wait_cues(SCREEN_TARGETS + 2)
+    trace = run.trace()
+    first = PASS_TRACE[:-4]
+    run.equal(trace[:len(first)], first, "a whole pass")
+    run.equal(trace[len(first):], after_pass + ["Cx", "get", "Cy", "get", "Q"], message)
+    escape_with_nothing_committed(run)
+
+
+def coincident_touches(run):
+    """Four touches on one spot: the solve finds no calibration, so none is
+    sent (it would put every touch there) and a new pass starts."""
+    run.start()
+    for i in range(SCREEN_TARGETS):
+        run.wait_cues(i + 1)
+        run.touch(0)
+    new_pass_without_commit(run, [], "no records: identity and the first target again")
+
+
+def question_box_fails(run):
+    """The question's box cannot open (the replacement hid.dll refuses the
+    program's dialog windows): unanswered is No, never Yes."""
+    run.extra_env = {"KELCALIB_VC_REFUSE_BOXES": "1"}
+    run.start()
+    run.collect()
+    new_pass_without_commit(run, ["Cx", "get", "Cy", "get"],
+                            "the records, then identity and the first target again")
+
+
 def commit_refused(run):
     run.start()
     run.collect()
@@ -736,6 +768,8 @@ SCENARIOS = {
     "logical_max_ffff": (logical_maxima(32767), ["value-caps 2 65535 65535", "logical-max-bytes 2"]),
     "records_refused": (records_refused, ["fault reject 8 after-cues 5"]),
     "commit_refused": (commit_refused, ["fault reject 8 after-accepts 4"]),
+    "coincident_touches": coincident_touches,
+    "question_box_fails": question_box_fails,
     "second_copy": second_copy,
     "buttons_moves_debounce": buttons_moves_and_debounce,
     "no_packets": (no_packets, ["fault no-packets"]),
