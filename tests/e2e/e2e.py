@@ -20,6 +20,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from wine_retry import WINE_CONNECTION_FAILURE  # noqa: E402
+
 SCREEN_TARGETS = 4
 CONFIRM = "Checking calibration results"
 FATAL = "Fatal error!"
@@ -794,6 +797,15 @@ def run_scenario(name):
     return play(Run(name, lines or [], devices=lines is not None), function, name)
 
 
+def show_wine_failure(text):
+    """Prints the lines of a program's stderr that show Wine's own connection
+    failure: with them in its output, a failed test is run once more
+    (tests/harness/wine_retry.py)."""
+    for line in text.splitlines():
+        if WINE_CONNECTION_FAILURE.search(line):
+            print("  " + line.strip())
+
+
 def play(run, function, heading):
     """Plays one scenario on a started run and stops the run; prints the time,
     keeps the run's folder when a check failed and removes it otherwise."""
@@ -807,6 +819,11 @@ def play(run, function, heading):
         run.stop()
     print("  %.1f s" % (time.time() - started))
     if run.failures:
+        try:
+            with open(os.path.join(run.dir, "stderr.txt"), errors="replace") as f:
+                show_wine_failure(f.read())
+        except FileNotFoundError:
+            pass
         print("  kept %s" % run.dir)
         return False
     shutil.rmtree(run.dir, ignore_errors=True)
