@@ -11,6 +11,7 @@ KELCALIB_PACKAGES=(
   libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libx11-dev
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   xserver-xorg-input-libinput udev libwayland-dev weston libgl1-mesa-dri libegl-mesa0
+  dpkg-dev lintian
 )
 
 say() { printf '==> %s\n' "$*" >&2; }
