@@ -29,8 +29,32 @@ PointerEvent ReadPointerEvent(const SDL_Event& event, int width, int height) {
     return pointer;
 }
 
+namespace {
+
+// SDL_FilterEvents keeps the events for which this returns 1.
+int KeptAfterTransfer(void*, SDL_Event* event) {
+    switch (event->type) {
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+        return event->key.keysym.sym == SDLK_ESCAPE ? 1 : 0;
+    case SDL_TEXTEDITING:
+    case SDL_TEXTINPUT:
+    case SDL_MOUSEMOTION:
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+    case SDL_MOUSEWHEEL:
+    case SDL_FINGERDOWN:
+    case SDL_FINGERUP:
+    case SDL_FINGERMOTION:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+}  // namespace
+
 void DropQueuedInput() {
     SDL_PumpEvents();
-    SDL_FlushEvents(SDL_KEYDOWN, SDL_MOUSEWHEEL);  // keys, text, mouse
-    SDL_FlushEvents(SDL_FINGERDOWN, SDL_FINGERMOTION);
+    SDL_FilterEvents(KeptAfterTransfer, nullptr);
 }

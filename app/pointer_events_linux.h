@@ -23,8 +23,10 @@ PointerEvent ReadPointerEvent(const SDL_Event& event, int width, int height);
 
 // Drops the keys, mouse and finger events that SDL and the system have
 // queued so far: called when a screen is shown after a blocking transfer,
-// so a touch or key made before it is not taken as an answer to it. Window
-// events, quit requests and the session's own messages stay.
+// so a touch or key made before it is not taken as an answer to it. Esc
+// stays (pressed during a transfer it still ends the calibration, as it
+// does on Windows), and so do window events, quit requests and the
+// session's own messages.
 void DropQueuedInput();
 
 #endif  // KELCALIB_APP_POINTER_EVENTS_LINUX_H

@@ -130,6 +130,17 @@ def input_during_transfers(run):
     run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
 
 
+def escape_during_transfers(run):
+    """Every transfer slowed to 150 ms: Esc pressed while the identity
+    records go out is no answer to drop; it ends the calibration once the
+    first target is up."""
+    run.start()
+    run.wait_for("the identity X record", lambda: run.sets() >= 1)
+    e2e.xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.trace(), ["Cx", "get", "Cy", "get", "Q", "Rs"], "identity, the cue, the abort command")
+
+
 def wayland(run):
     """SDL's Wayland driver on weston (its X11 backend in this Xvfb, the kiosk
     shell): the pointer path only, xdotool's clicks reaching the Wayland
@@ -283,6 +294,7 @@ SCENARIOS = {
     "sigterm": abandon("sigterm"),
     "sighup": abandon("sighup"),
     "input_during_transfers": (input_during_transfers, ["fault slow 150"]),
+    "escape_during_transfers": (escape_during_transfers, ["fault slow 150"]),
     "no_controller": (no_controller, None),
     "no_permission": no_permission,
     "identity_refused": (identity_refused, ["fault reject 8"]),
