@@ -73,15 +73,6 @@ bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int c
     int x = bounds.x;
     int y = bounds.y;
     const char* driver = SDL_GetCurrentVideoDriver();
-    // Without a window framebuffer of its own (KMS/DRM, Wayland) SDL shows
-    // the software renderer's frames through a GL renderer, by default its
-    // desktop OpenGL one first. On KMS/DRM that one leaves the screen black
-    // (measured with Mesa: nothing reaches the scanned-out buffer); the
-    // OpenGL ES 2 one shows them. SDL_FRAMEBUFFER_ACCELERATION in the
-    // environment still decides.
-    if (driver != nullptr && SDL_strcmp(driver, "KMSDRM") == 0) {
-        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "opengles2");
-    }
     if (driver != nullptr && SDL_strcmp(driver, "wayland") == 0) {
         flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
         x = static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(display));
@@ -94,10 +85,15 @@ bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int c
     // straight to the window: SDL would otherwise hand them over through an
     // OpenGL texture, starting a GL driver (on a machine without a GPU, a
     // software rasteriser) first, which delays the first target by about
-    // 100 ms. Wayland and KMS/DRM have only that path. The environment
+    // 100 ms. Wayland and KMS/DRM have only that path, by default through
+    // SDL's desktop OpenGL renderer first; on KMS/DRM that one leaves the
+    // screen black (measured with Mesa: nothing reaches the scanned-out
+    // buffer), its OpenGL ES 2 one shows the frames. The environment
     // variable of the same name still overrides this.
     if (driver != nullptr && SDL_strcmp(driver, "x11") == 0) {
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    } else if (driver != nullptr && SDL_strcmp(driver, "KMSDRM") == 0) {
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "opengles2");
     }
     gScreen.renderer = SDL_CreateRenderer(gScreen.window, -1, SDL_RENDERER_SOFTWARE);
     if (gScreen.renderer == nullptr) return Fail(error, capacity, "cannot draw in the window");

@@ -63,9 +63,7 @@ class LinuxRun(e2e.Run):
     def on_wayland(self, backend):
         """The program on a weston of `backend` in this X server."""
         self.weston = xserver.start_weston(self.x, backend)
-        # SDL's software renderer needs an accelerated framebuffer on Wayland.
-        self.extra_env.update({"SDL_VIDEODRIVER": "wayland", "WAYLAND_DISPLAY": "kelcalib-wl",
-                               "SDL_FRAMEBUFFER_ACCELERATION": "1"})
+        self.extra_env.update({"SDL_VIDEODRIVER": "wayland", "WAYLAND_DISPLAY": "kelcalib-wl"})
 
     def touch(self, i, button=1, hold=0.08, settle=0.45):
         time.sleep(settle)

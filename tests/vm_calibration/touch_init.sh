@@ -31,7 +31,7 @@ udevadm trigger --action=add && udevadm settle -t 10
 export XDG_RUNTIME_DIR=/tmp/run
 case $video in
   x11)
-    export DISPLAY=:0 SDL_VIDEODRIVER=x11 SDL_FRAMEBUFFER_ACCELERATION=0
+    export DISPLAY=:0 SDL_VIDEODRIVER=x11
     Xorg :0 -config /etc/xorg-touch.conf -logfile /tmp/Xorg.log -noreset -nolisten tcp \
       -xkbdir /usr/share/X11/xkb -modulepath /usr/lib/xorg/modules >/tmp/xorg.out 2>&1 &
     for n in $(seq 1 150); do [ -S /tmp/.X11-unix/X0 ] && break; sleep 0.1; done
@@ -48,9 +48,7 @@ case $video in
       --config=/etc/weston.ini --socket=wayland-0 --log=/tmp/weston.log >/tmp/weston.out 2>&1 &
     for n in $(seq 1 300); do [ -S "$XDG_RUNTIME_DIR/wayland-0" ] && break; sleep 0.1; done
     [ -S "$XDG_RUNTIME_DIR/wayland-0" ] || result "FAIL weston: $(tail -30 /tmp/weston.log /tmp/weston.out)"
-    # SDL 2.26 draws a software renderer's frames on Wayland through GL
-    # (Mesa's software rasteriser here).
-    export WAYLAND_DISPLAY=wayland-0 SDL_VIDEODRIVER=wayland SDL_FRAMEBUFFER_ACCELERATION=1
+    export WAYLAND_DISPLAY=wayland-0 SDL_VIDEODRIVER=wayland
     ;;
   *) result "FAIL unknown vm.video=$video" ;;
 esac
