@@ -104,7 +104,7 @@ for panel in $(echo $panels | tr , ' '); do
   [ $panel = ${panels%%,*} ] && {
     event=$(ls -d /sys/class/hidraw/$(basename $(sed -n 's/^device 0 //p' /tmp/uhid.out))/device/input/input*/event* | head -1)
     echo "UDEV: /dev/input/$(basename $event) $(udevadm info -q property -p $event | grep -E '^ID_INPUT_(TOUCHSCREEN|MOUSE|TOUCHPAD)=' | tr '\n' ' ')"
-    [ $video = x11 ] && grep 'Virtual touch controller' /tmp/Xorg.log | grep -E 'Using input driver|device is a' | sed 's/^/XORG: /'
+    [ $video = x11 ] && grep -E 'Adding extended input device "Virtual touch controller' /tmp/Xorg.log | sed 's/^/XORG: /'
     [ $video = wayland ] && { sleep 0.5; grep -E 'Touchscreen - Virtual touch controller' /tmp/weston.log | sed 's/^/WESTON: /'; }
   }
   t0=$(uptime_s)
