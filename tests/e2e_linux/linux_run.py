@@ -32,6 +32,7 @@ class LinuxRun(e2e.Run):
         self.args = []
         self.extra_env = {}
         self.touch_file = os.path.join(self.dir, "touch")
+        self.weston = None
         self.x = xserver.start_two_monitors() if two_monitors else xserver.start_xvfb()
         os.environ["DISPLAY"] = self.x.display
         self.width, self.height = 1024, 768
@@ -55,7 +56,14 @@ class LinuxRun(e2e.Run):
 
     def stop(self):
         e2e.Run.stop(self)
+        if self.weston is not None:
+            xserver.stop_process(self.weston)
         self.x.stop()
+
+    def on_wayland(self, backend):
+        """The program on a weston of `backend` in this X server."""
+        self.weston = xserver.start_weston(self.x, backend)
+        self.extra_env.update({"SDL_VIDEODRIVER": "wayland", "WAYLAND_DISPLAY": "kelcalib-wl"})
 
     def touch(self, i, button=1, hold=0.08, settle=0.45):
         time.sleep(settle)

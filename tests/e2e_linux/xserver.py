@@ -1,6 +1,7 @@
 """X servers for the Linux end-to-end tests, started and stopped by process
 id: a plain Xvfb of one screen, or Xorg with the dummy driver presenting two
-monitors side by side (what SDL needs to see two displays)."""
+monitors side by side (what SDL needs to see two displays); and a Wayland
+compositor (weston) beside one."""
 import os
 import shutil
 import subprocess
@@ -134,3 +135,36 @@ def start_two_monitors(left=(800, 600), right=(1024, 768)):
                 proc.wait()
             shutil.rmtree(workdir, ignore_errors=True)
         raise
+
+
+def start_weston(server, backend):
+    """weston on the X server's runtime directory, socket "kelcalib-wl", with
+    the kiosk shell (clients full screen). backend "x11": its output is a
+    window of the X server covering the screen, its seat the X server's
+    pointer and keyboard; "headless": no output window and no seat. Returns
+    the process (stop it with stop_process) once its socket is there."""
+    socket = os.path.join(server.dir, "kelcalib-wl")
+    args = ["weston", "--backend=%s-backend.so" % backend, "--socket=kelcalib-wl", "--idle-time=0",
+            "--shell=kiosk-shell.so", "--width=1024", "--height=768"]
+    if backend == "x11":
+        args.append("--use-pixman")
+    log = open(os.path.join(server.dir, "weston.log"), "w")
+    proc = subprocess.Popen(args, env=server.env(), stdout=log, stderr=subprocess.STDOUT)
+    end = time.time() + 20
+    while time.time() < end and proc.poll() is None and not os.path.exists(socket):
+        time.sleep(0.05)
+    time.sleep(0.3)  # the socket comes before the outputs and the seat
+    if proc.poll() is not None or not os.path.exists(socket):
+        stop_process(proc)
+        raise RuntimeError("weston (%s) did not start: see %s" % (backend, log.name))
+    return proc
+
+
+def stop_process(proc):
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
