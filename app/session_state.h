@@ -81,6 +81,16 @@ struct SessionState {
     RawPoint rawPoints[kTargetCount];
     CalibrationCoefficients coefficients;
     std::int32_t deviceRecords[2][4];
+#ifdef __linux__
+    // The Linux link's view of the opened controller, what the Windows HID
+    // class knows of it (hid_device_linux.cpp): whether its descriptor
+    // declares report IDs, the length of each feature report its collection
+    // declares (report-ID byte included, 0: none), and whether a transfer
+    // found it gone.
+    bool reportIdsDeclared;
+    std::uint16_t featureLengths[256];
+    bool deviceGone;
+#endif
 };
 
 // Start values of the record: zero everywhere except the vendor ID and the

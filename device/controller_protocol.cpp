@@ -94,9 +94,10 @@ bool SendCommandWithReply(const std::uint8_t* command, std::int32_t commandLengt
     return false;
 }
 
-void SendTargetCue() {
-    SendFeature(kTargetCueCommand, sizeof kTargetCueCommand);
+bool SendTargetCue() {
+    const bool sent = SendFeature(kTargetCueCommand, sizeof kTargetCueCommand);
     WaitMilliseconds(kTargetCueWaitMs);
+    return sent;
 }
 
 bool SendAbort() {
@@ -131,15 +132,20 @@ bool ResetToIdentity() {
     return x && y;
 }
 
-bool CommitCalibration() {
+bool SendStageCommand() {
     const Replies cs = RepliesFor('C', 'S');
-    if (!SendCommandWithReply(kCommitCSCommand, sizeof kCommitCSCommand, cs.accept, cs.reject,
-                              kReplyLength)) {
-        return false;
-    }
+    return SendCommandWithReply(kCommitCSCommand, sizeof kCommitCSCommand, cs.accept, cs.reject,
+                                kReplyLength);
+}
+
+bool SendWriteCommand() {
     const Replies wc = RepliesFor('W', 'C');
     return SendCommandWithReply(kCommitWCCommand, sizeof kCommitWCCommand, wc.accept, wc.reject,
                                 kReplyLength);
+}
+
+bool CommitCalibration() {
+    return SendStageCommand() && SendWriteCommand();
 }
 
 bool ReadTouchPoint(std::uint16_t* rawX, std::uint16_t* rawY) {

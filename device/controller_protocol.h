@@ -13,7 +13,8 @@ bool SendCommandWithReply(const std::uint8_t* command, std::int32_t commandLengt
                           const std::uint8_t* acceptReply, const std::uint8_t* rejectReply,
                           std::int32_t compareLength);
 
-void SendTargetCue();
+// The cue, then its 50 ms wait; true when the cue went out.
+bool SendTargetCue();
 bool SendAbort();
 bool SendAxisRecordX();
 bool SendAxisRecordY();
@@ -21,6 +22,9 @@ bool SendCoefficients();
 bool SendIdentityX();
 bool SendIdentityY();
 bool ResetToIdentity();
+// CS, then WC when CS was accepted: the two halves of CommitCalibration.
+bool SendStageCommand();
+bool SendWriteCommand();
 bool CommitCalibration();
 
 // Raw position of the last complete touch packet in the feature report; the

@@ -46,15 +46,40 @@ struct GlobalState {
 
 enum ReportType { kInputReport = 0, kOutputReport = 1, kFeatureReport = 2 };
 
+// The top-level collection being read.
+struct Group {
+    bool active;
+    std::uint32_t featureBits[kHidReportIdCount];  // at most 65535 * 8
+    bool featureDeclared[kHidReportIdCount];
+    std::uint64_t values;
+    std::int32_t logicalMax[2];
+};
+
+// What the summary keeps of one collection.
+struct Facts {
+    bool set;
+    std::int32_t index;
+    std::uint16_t featureReportLength;
+    std::uint16_t featureLength[kHidReportIdCount];
+    std::uint64_t values;
+    std::int32_t logicalMax[2];
+};
+
+// The first collection of each kind, in the order the protocol's
+// collection is chosen from them.
+enum Candidate { kWith0x55 = 0, kWith0x01 = 1, kWithFeature = 2, kFirst = 3, kCandidates = 4 };
+
 struct Parser {
     GlobalState global;
     GlobalState stack[kStackDepth];
     int depth;
     std::uint32_t usages;  // local: Usages and Usage Minimums since the last main item
     std::uint32_t openCollections;
-    std::uint64_t values;  // input values so far
-    std::uint64_t bits[3][256];
-    bool declared[3][256];
+    std::uint64_t bits[3][256];  // whole reports, for the length limit
+    Group group;
+    std::int32_t collections;    // top-level collections closed so far
+    bool reportIds;
+    Facts candidate[kCandidates];
     HidDescriptorSummary* summary;
 };
 
@@ -80,33 +105,75 @@ std::int32_t SignExtended(std::uint32_t data, std::uint8_t bytes) {
 }
 
 std::int32_t LogicalMaximum(const GlobalState& global) {
-    if (global.logicalMaximumBytes < 4 && global.logicalMinimum >= 0) {
-        return static_cast<std::int32_t>(global.logicalMaximumData);  // at most 0xFFFF
-    }
     return SignExtended(global.logicalMaximumData, global.logicalMaximumBytes);
+}
+
+void StartGroup(Parser* p) {
+    std::memset(&p->group, 0, sizeof p->group);
+    p->group.active = true;
+}
+
+// Ends the collection being read and keeps its facts where it is the first
+// of a kind.
+void EndGroup(Parser* p) {
+    Group& g = p->group;
+    if (!g.active) return;
+    g.active = false;
+    Facts facts;
+    std::memset(&facts, 0, sizeof facts);
+    facts.set = true;
+    facts.index = p->collections++;
+    bool anyFeature = false;
+    for (int id = 0; id < kHidReportIdCount; ++id) {
+        if (!g.featureDeclared[id]) continue;
+        anyFeature = true;
+        // At most 65535 with the ID byte: longer reports are refused first.
+        facts.featureLength[id] = static_cast<std::uint16_t>((g.featureBits[id] + 7) / 8 + 1);
+        if (facts.featureLength[id] > facts.featureReportLength) {
+            facts.featureReportLength = facts.featureLength[id];
+        }
+    }
+    facts.values = g.values;
+    facts.logicalMax[0] = g.logicalMax[0];
+    facts.logicalMax[1] = g.logicalMax[1];
+    const bool kinds[kCandidates] = {g.featureDeclared[0x55], g.featureDeclared[0x01], anyFeature,
+                                     true};
+    for (int kind = 0; kind < kCandidates; ++kind) {
+        if (kinds[kind] && !p->candidate[kind].set) p->candidate[kind] = facts;
+    }
 }
 
 const char* const kReportNames[3] = {"input", "output", "feature"};
 
 bool MainItem(Parser* p, std::uint8_t tag, std::uint32_t data, std::size_t offset) {
     if (tag == kCollection) {
+        if (p->openCollections == 0) {
+            EndGroup(p);  // items outside every collection before it
+            StartGroup(p);
+        }
         ++p->openCollections;
     } else if (tag == kEndCollection) {
         if (p->openCollections == 0) {
             return Refuse(p->summary, "End Collection without a Collection at byte %u",
                           static_cast<unsigned>(offset));
         }
-        --p->openCollections;
+        if (--p->openCollections == 0) EndGroup(p);
     } else if (tag == kInput || tag == kOutput || tag == kFeature) {
+        if (!p->group.active) StartGroup(p);
         const int type = tag == kInput ? kInputReport : tag == kOutput ? kOutputReport : kFeatureReport;
         const std::uint32_t id = p->global.reportId;
+        const std::uint64_t added = static_cast<std::uint64_t>(p->global.reportSize) * p->global.reportCount;
         std::uint64_t& bits = p->bits[type][id];
-        bits += static_cast<std::uint64_t>(p->global.reportSize) * p->global.reportCount;
-        p->declared[type][id] = true;
+        bits += added;
         if ((bits + 7) / 8 + 1 > kMaxReportBytes) {
             return Refuse(p->summary, "%s report %u longer than %u bytes at byte %u",
                           kReportNames[type], id, static_cast<unsigned>(kMaxReportBytes),
                           static_cast<unsigned>(offset));
+        }
+        if (type == kFeatureReport) {
+            // Within the whole report's limit, so within 32 bits.
+            p->group.featureBits[id] += static_cast<std::uint32_t>(added);
+            p->group.featureDeclared[id] = true;
         }
         const bool constant = (data & 0x01) != 0;
         const bool variable = (data & 0x02) != 0;
@@ -115,10 +182,11 @@ bool MainItem(Parser* p, std::uint8_t tag, std::uint32_t data, std::size_t offse
             std::uint32_t values = p->usages == 0 ? 1 : p->usages;
             if (values > p->global.reportCount) values = p->global.reportCount;
             const std::int32_t maximum = LogicalMaximum(p->global);
-            for (std::uint64_t i = p->values; i < 2 && i < p->values + values; ++i) {
-                p->summary->logicalMax[i] = maximum;
+            Group& g = p->group;
+            for (std::uint64_t i = g.values; i < 2 && i < g.values + values; ++i) {
+                g.logicalMax[i] = maximum;
             }
-            p->values += values;
+            g.values += values;
         }
     }
     // Every main item ends the local state.
@@ -157,6 +225,7 @@ bool GlobalItem(Parser* p, std::uint8_t tag, std::uint32_t data, std::uint8_t by
                               static_cast<unsigned>(offset));
             }
             g.reportId = data;
+            p->reportIds = true;
             break;
         case kPush:
             if (p->depth == kStackDepth) {
@@ -193,6 +262,7 @@ bool ParseHidDescriptor(const std::uint8_t* bytes, std::size_t size, HidDescript
     if (bytes == nullptr && size > 0) return Refuse(summary, "no descriptor bytes");
 
     static_assert(sizeof(Parser) < 16384, "the parser state stays small");
+    static_assert(kMaxReportBytes * 8 <= 0xFFFFFFFFu, "a collection's feature bits fit 32 bits");
     Parser parser;
     std::memset(&parser, 0, sizeof parser);
     parser.summary = summary;
@@ -238,21 +308,29 @@ bool ParseHidDescriptor(const std::uint8_t* bytes, std::size_t size, HidDescript
         ok = Refuse(summary, "%u Collection(s) not closed at the end", parser.openCollections);
     }
     if (!ok) {
-        summary->featureReportLength = 0;
-        summary->inputValueCount = 0;
-        summary->logicalMax[0] = summary->logicalMax[1] = 0;
+        char problem[sizeof summary->problem];
+        std::memcpy(problem, summary->problem, sizeof problem);
+        std::memset(summary, 0, sizeof *summary);
+        std::memcpy(summary->problem, problem, sizeof problem);
+        summary->collection = -1;
         return false;
     }
-    std::uint64_t longest = 0;
-    bool anyFeature = false;
-    for (int id = 0; id < 256; ++id) {
-        if (!parser.declared[kFeatureReport][id]) continue;
-        anyFeature = true;
-        const std::uint64_t length = (parser.bits[kFeatureReport][id] + 7) / 8;
-        if (length > longest) longest = length;
+    EndGroup(&parser);
+    summary->reportIds = parser.reportIds;
+    summary->collectionCount = parser.collections;
+    summary->collection = -1;
+    const Candidate order[] = {kWith0x55, kWith0x01, kWithFeature, kFirst};
+    for (const Candidate kind : order) {
+        const Facts& facts = parser.candidate[kind];
+        if (!facts.set) continue;
+        summary->collection = facts.index;
+        summary->featureReportLength = facts.featureReportLength;
+        std::memcpy(summary->featureLength, facts.featureLength, sizeof summary->featureLength);
+        summary->inputValueCount =
+            facts.values > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(facts.values);
+        summary->logicalMax[0] = facts.logicalMax[0];
+        summary->logicalMax[1] = facts.logicalMax[1];
+        break;
     }
-    summary->inputValueCount =
-        parser.values > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(parser.values);
-    summary->featureReportLength = anyFeature ? static_cast<std::uint16_t>(longest + 1) : 0;
     return true;
 }

@@ -38,17 +38,26 @@ bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY);
 // The same contract through hidraw. OpenTouchDevice visits /dev/hidraw*
 // in the order of their numbers, opens each read-write and close-on-exec,
 // and compares the vendor ID HIDIOCGRAWINFO reports; nodes that cannot be
-// opened or queried are skipped and the search goes on. For the controller
-// it reads the report descriptor (HIDIOCGRDESC) and takes the feature
-// report length from it (hid_descriptor.h); a descriptor that cannot be read
-// or is malformed fails the open, and later nodes are not examined, as on
-// Windows. gSession.hidGuid is not touched.
+// opened or queried are skipped and the search goes on. One node is one
+// match, whatever number of top-level collections its device has (Windows
+// counts each collection as an interface of its own).
+//
+// For the controller it reads the report descriptor (hidraw_linux.h) and
+// keeps what the Windows HID class knows of the collection the protocol
+// talks through (hid_descriptor.h): its feature report length in
+// gSession.featureReportLength, whether report IDs are declared and each
+// feature report's own length in gSession.reportIdsDeclared and
+// featureLengths. Then it takes the advisory lock every program of this
+// project takes on the node it talks to (LockHidrawNode). A descriptor that
+// cannot be read or is malformed, or a node another program holds, fails
+// the open, and later nodes are not examined, as on Windows.
+// gSession.hidGuid is not touched.
 //
 // gSession.device then carries the open file descriptor itself, moved to 3
 // or above so it is never 0 (no device) nor -1 (INVALID_HANDLE_VALUE).
 bool OpenTouchDevice(std::uint16_t vendorId, std::uint16_t matchIndex);
 
-// LogicalMax of the first two input values of the report descriptor. False
+// LogicalMax of the first two input values of that collection. False
 // (nothing written) when the descriptor cannot be read or is malformed, or
 // when the first maximum is 0 or below (also when there are no input
 // values): the caller then stores 0x7FFF in both. With one input value
@@ -67,10 +76,16 @@ void CloseTouchDevice();
 //     the seated user access (res/70-kelcalib.rules, installed into
 //     /etc/udev/rules.d/), with the commands that apply it;
 //   - the controller's report descriptor could not be read or was refused:
-//     the node and why.
-// False, with `text` empty, when nothing stood in the way (no controller of
-// that vendor ID, or the last open succeeded).
+//     the node and why;
+//   - another program holds the controller's node: the node, and that it
+//     is in use.
+// The last two come first. False, with `text` empty, when nothing stood in
+// the way (no controller of that vendor ID, or the last open succeeded).
 bool DescribeOpenProblem(char* text, std::size_t size);
+
+// The first part alone: true, with the text, when a node was refused for
+// lack of permission.
+bool DescribePermissionProblem(char* text, std::size_t size);
 
 // The file descriptor a device handle carries, -1 for none.
 inline int DeviceFileDescriptor(HANDLE handle) {
@@ -91,8 +106,12 @@ std::int32_t ReceiveFeature(std::uint8_t* destination, std::int32_t capacity);
 
 // Platform seams. On Windows they call HidD_SetFeature / HidD_GetFeature of
 // the system's hid.dll and Sleep; on Linux the hidraw ioctls HIDIOCSFEATURE /
-// HIDIOCGFEATURE (transfer length `length`, byte 0 the report ID) and
-// nanosleep. The native test build links the virtual controller's versions,
+// HIDIOCGFEATURE and nanosleep, with the checks the Windows HID class makes
+// first (hid_platform_linux.cpp): without report IDs declared the transfer
+// goes out as report 0 (byte 0 is put back afterwards); with report IDs
+// declared, an ID the collection does not declare fails without any I/O and
+// a declared one moves its own feature report length (never more than
+// `length`); a length below 2 (no room for data) fails without I/O. The native test build links the virtual controller's versions,
 // with a virtual clock.
 bool PlatformSetFeature(HANDLE device, void* buffer, std::uint32_t length);
 bool PlatformGetFeature(HANDLE device, void* buffer, std::uint32_t length);

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "app/session_state.h"
@@ -56,8 +58,17 @@ bool OpenTouchDevice(std::uint16_t vendorId, std::uint16_t matchIndex) {
         }
         const int kept = AboveStandardStreams(fd);
         if (kept < 0) return false;
+        // The lock goes with the descriptor it was taken on: taken after the move.
+        if (LockHidrawNode(kept) == EWOULDBLOCK) {
+            NoteInUseProblem(node);
+            close(kept);
+            return false;
+        }
         gSession.device = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(kept));
         gSession.featureReportLength = summary.featureReportLength;
+        gSession.reportIdsDeclared = summary.reportIds;
+        std::memcpy(gSession.featureLengths, summary.featureLength, sizeof gSession.featureLengths);
+        gSession.deviceGone = false;
         ClearOpenProblem();
         return true;
     }
@@ -80,6 +91,6 @@ bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY) {
 
 void CloseTouchDevice() {
     const int fd = DeviceFileDescriptor(gSession.device);
-    if (fd >= 0) close(fd);
+    if (fd >= 0) close(fd);  // the node's lock goes with it
     gSession.device = nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -53,6 +54,10 @@ void Examine(unsigned node, std::uint16_t vendorId, HidInterfaceInfo* info) {
         NoteDescriptorProblem(node, summary.problem);
         std::snprintf(info->problem, sizeof info->problem, "%s", summary.problem);
     } else {
+        if (LockHidrawNode(fd) == EWOULDBLOCK) {
+            std::snprintf(info->problem, sizeof info->problem,
+                          "in use by another program (kelcalib or kelcalib-ctl)");
+        }
         info->featureReportLength = summary.featureReportLength;
         const bool maxima = summary.logicalMax[0] > 0;
         info->logicalMaxX = maxima ? summary.logicalMax[0] : kDefaultLogicalMax;

@@ -1,12 +1,18 @@
-// The Linux side of the transfer seams: the hidraw feature report ioctls and
-// nanosleep. Test programs that answer the seams with the virtual controller
-// link their own definitions instead, so this object holds nothing else.
+// The Linux side of the transfer seams: the hidraw feature report ioctls,
+// with the checks the Windows HID class makes before any I/O, and nanosleep.
+// hidraw hands byte 0 to the device as the report ID and moves exactly the
+// length given; the HID class instead sends report 0 for a collection
+// without report IDs, refuses IDs the collection does not declare, and moves
+// each report's own length. Test programs that answer the seams with the
+// virtual controller link their own definitions instead, so this object
+// holds nothing else.
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
 #include <ctime>
 
+#include "app/session_state.h"
 #include "device/hid_device.h"
 
 namespace {
@@ -15,14 +21,29 @@ namespace {
 // would spill into the number's other fields and name another request.
 constexpr std::uint32_t kLongestTransfer = _IOC_SIZEMASK;
 
+// Below this a report has no room for data after its ID byte.
+constexpr std::uint32_t kShortestTransfer = 2;
+
 bool FeatureTransfer(bool set, HANDLE device, void* buffer, std::uint32_t length) {
     const int fd = DeviceFileDescriptor(device);
-    if (fd < 0 || buffer == nullptr || length == 0 || length > kLongestTransfer) return false;
-    const unsigned long request = set ? HIDIOCSFEATURE(length) : HIDIOCGFEATURE(length);
+    if (fd < 0 || buffer == nullptr) return false;
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    const std::uint8_t asked = bytes[0];
+    const std::uint8_t reportId = gSession.reportIdsDeclared ? asked : 0;
+    const std::uint32_t reportLength = gSession.featureLengths[reportId];
+    if (reportLength < kShortestTransfer || reportLength > length ||
+        reportLength > kLongestTransfer) {
+        return false;  // not a report of this collection, or no room for it
+    }
+    bytes[0] = reportId;
+    const unsigned long request = set ? HIDIOCSFEATURE(reportLength) : HIDIOCGFEATURE(reportLength);
     int result;
     do {
         result = ioctl(fd, request, buffer);
     } while (result < 0 && errno == EINTR);
+    if (result < 0 && errno == ENODEV) gSession.deviceGone = true;
+    // Report 0 stands for whichever ID the caller tried.
+    if (!gSession.reportIdsDeclared) bytes[0] = asked;
     return result >= 0;
 }
 

@@ -4,7 +4,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,14 +20,17 @@
 
 namespace {
 
-// What stood in the way of the last open.
-enum class ProblemKind { kNone, kPermission, kDescriptor };
+// What stood in the way of the last open: a node refused for lack of
+// permission, and what kept the controller itself from being opened.
+enum class ProblemKind { kNone, kDescriptor, kInUse };
 
 struct OpenProblem {
-    ProblemKind kind;
-    unsigned node;
+    bool permission;
+    unsigned permissionNode;
     int error;
     std::uint16_t vendorId;
+    ProblemKind kind;
+    unsigned node;
     char descriptorProblem[128];
 };
 
@@ -100,41 +106,88 @@ void ReadHidrawName(int fd, char* name, std::size_t size) {
     name[size - 1] = '\0';
 }
 
+namespace {
+
+// The descriptor from sysfs, for the node `fd` is open on.
+bool ReadSysfsDescriptor(int fd, std::vector<std::uint8_t>* bytes, char* problem, std::size_t size) {
+    struct stat node {};
+    if (fstat(fd, &node) != 0 || !S_ISCHR(node.st_mode)) {
+        std::snprintf(problem, size, "its report descriptor cannot be read (not a device node)");
+        return false;
+    }
+    char path[96];
+    std::snprintf(path, sizeof path, "/sys/dev/char/%u:%u/device/report_descriptor",
+                  major(node.st_rdev), minor(node.st_rdev));
+    const int file = open(path, O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+        std::snprintf(problem, size, "its report descriptor cannot be read from sysfs: %s",
+                      std::strerror(errno));
+        return false;
+    }
+    // One byte more than the parser takes, so that a longer one is refused.
+    bytes->assign(65536, 0);
+    std::size_t length = 0;
+    while (length < bytes->size()) {
+        const ssize_t got = read(file, bytes->data() + length, bytes->size() - length);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        length += static_cast<std::size_t>(got);
+    }
+    close(file);
+    bytes->resize(length);
+    return true;
+}
+
+bool ReadDescriptorBytes(int fd, std::vector<std::uint8_t>* bytes, char* problem, std::size_t size) {
+    int length = 0;
+    if (IoctlRetrying(fd, HIDIOCGRDESCSIZE, &length) < 0) {
+        std::snprintf(problem, size, "its report descriptor size cannot be read: %s",
+                      std::strerror(errno));
+        return false;
+    }
+    if (length < 0 || length > 65535) {
+        std::snprintf(problem, size, "its report descriptor size %d is out of range", length);
+        return false;
+    }
+    // The ioctl hands out at most HID_MAX_DESCRIPTOR_SIZE - 1 bytes.
+    if (length < HID_MAX_DESCRIPTOR_SIZE) {
+        auto* descriptor =
+            static_cast<hidraw_report_descriptor*>(std::calloc(1, sizeof(hidraw_report_descriptor)));
+        if (descriptor == nullptr) {
+            std::snprintf(problem, size, "out of memory");
+            return false;
+        }
+        descriptor->size = static_cast<std::uint32_t>(length);
+        const bool read = IoctlRetrying(fd, HIDIOCGRDESC, descriptor) >= 0;
+        if (read) bytes->assign(descriptor->value, descriptor->value + length);
+        std::free(descriptor);
+        if (read) return true;
+    }
+    return ReadSysfsDescriptor(fd, bytes, problem, size);
+}
+
+}  // namespace
+
 bool ReadHidrawDescriptor(int fd, HidDescriptorSummary* summary) {
     std::memset(summary, 0, sizeof *summary);
-    int size = 0;
-    if (IoctlRetrying(fd, HIDIOCGRDESCSIZE, &size) < 0) {
+    std::vector<std::uint8_t> bytes;
+    if (!ReadDescriptorBytes(fd, &bytes, summary->problem, sizeof summary->problem)) return false;
+    HidDescriptorSummary parsed;
+    if (!ParseHidDescriptor(bytes.data(), bytes.size(), &parsed)) {
         std::snprintf(summary->problem, sizeof summary->problem,
-                      "its report descriptor size cannot be read: %s", std::strerror(errno));
+                      "its report descriptor is malformed: %.80s", parsed.problem);
         return false;
     }
-    if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
-        std::snprintf(summary->problem, sizeof summary->problem,
-                      "its report descriptor size %d is out of range", size);
-        return false;
-    }
-    auto* descriptor = static_cast<hidraw_report_descriptor*>(std::calloc(1, sizeof(hidraw_report_descriptor)));
-    if (descriptor == nullptr) {
-        std::snprintf(summary->problem, sizeof summary->problem, "out of memory");
-        return false;
-    }
-    descriptor->size = static_cast<std::uint32_t>(size);
-    bool ok = IoctlRetrying(fd, HIDIOCGRDESC, descriptor) >= 0;
-    if (!ok) {
-        std::snprintf(summary->problem, sizeof summary->problem,
-                      "its report descriptor cannot be read: %s", std::strerror(errno));
-    } else {
-        HidDescriptorSummary parsed;
-        ok = ParseHidDescriptor(descriptor->value, static_cast<std::size_t>(size), &parsed);
-        if (ok) {
-            *summary = parsed;
-        } else {
-            std::snprintf(summary->problem, sizeof summary->problem,
-                          "its report descriptor is malformed: %.80s", parsed.problem);
-        }
-    }
-    std::free(descriptor);
-    return ok;
+    *summary = parsed;
+    return true;
+}
+
+int LockHidrawNode(int fd) {
+    int result;
+    do {
+        result = flock(fd, LOCK_EX | LOCK_NB);
+    } while (result < 0 && errno == EINTR);
+    return result < 0 ? errno : 0;
 }
 
 int SysfsVendorId(unsigned number) {
@@ -172,11 +225,11 @@ void ClearOpenProblem() {
 }
 
 void NotePermissionProblem(unsigned number, int error, std::uint16_t vendorId) {
-    if (gOpenProblem.kind != ProblemKind::kNone) return;
+    if (gOpenProblem.permission) return;
     const int vendor = SysfsVendorId(number);
     if (vendor >= 0 && vendor != vendorId) return;  // someone else's device
-    gOpenProblem.kind = ProblemKind::kPermission;
-    gOpenProblem.node = number;
+    gOpenProblem.permission = true;
+    gOpenProblem.permissionNode = number;
     gOpenProblem.error = error;
     gOpenProblem.vendorId = vendorId;
 }
@@ -184,9 +237,13 @@ void NotePermissionProblem(unsigned number, int error, std::uint16_t vendorId) {
 void NoteDescriptorProblem(unsigned number, const char* problem) {
     gOpenProblem.kind = ProblemKind::kDescriptor;
     gOpenProblem.node = number;
-    gOpenProblem.error = 0;
     std::snprintf(gOpenProblem.descriptorProblem, sizeof gOpenProblem.descriptorProblem, "%s",
                   problem);
+}
+
+void NoteInUseProblem(unsigned number) {
+    gOpenProblem.kind = ProblemKind::kInUse;
+    gOpenProblem.node = number;
 }
 
 bool DescribeOpenProblem(char* text, std::size_t size) {
@@ -195,15 +252,28 @@ bool DescribeOpenProblem(char* text, std::size_t size) {
     char path[32];
     HidrawPath(gOpenProblem.node, path, sizeof path);
     switch (gOpenProblem.kind) {
-        case ProblemKind::kNone:
-            return false;
         case ProblemKind::kDescriptor:
             std::snprintf(text, size, "%s: the controller is there, but %s.\n", path,
                           gOpenProblem.descriptorProblem);
             return true;
-        case ProblemKind::kPermission:
+        case ProblemKind::kInUse:
+            std::snprintf(text, size,
+                          "%s: the controller is in use by another program (kelcalib or "
+                          "kelcalib-ctl).\nTry again when that program has ended.\n",
+                          path);
+            return true;
+        case ProblemKind::kNone:
             break;
     }
+    return DescribePermissionProblem(text, size);
+}
+
+bool DescribePermissionProblem(char* text, std::size_t size) {
+    if (text == nullptr || size == 0) return false;
+    text[0] = '\0';
+    if (!gOpenProblem.permission) return false;
+    char path[32];
+    HidrawPath(gOpenProblem.permissionNode, path, sizeof path);
     const unsigned vendor = gOpenProblem.vendorId;
     std::snprintf(
         text, size,

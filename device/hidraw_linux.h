@@ -27,9 +27,18 @@ bool ReadHidrawIds(int fd, std::uint16_t* vendorId, std::uint16_t* productId);
 // The product name from HIDIOCGRAWNAME; empty when the device has none.
 void ReadHidrawName(int fd, char* name, std::size_t size);
 
-// The report descriptor (HIDIOCGRDESCSIZE, HIDIOCGRDESC) parsed. On false
-// `summary->problem` says why (an ioctl that failed, or the parser's reason).
+// The report descriptor parsed: through HIDIOCGRDESCSIZE and HIDIOCGRDESC,
+// or, where the ioctl cannot give it (the kernel hands out at most 4095
+// bytes; a descriptor may have 4096), from the node's device in sysfs
+// (/sys/dev/char/MAJOR:MINOR/device/report_descriptor). On false
+// `summary->problem` says why (a read that failed, or the parser's reason).
 bool ReadHidrawDescriptor(int fd, HidDescriptorSummary* summary);
+
+// Takes the advisory lock (flock, exclusive, without waiting) that every
+// program of this project takes on the controller's node it talks to, so
+// that two of them never interleave their commands. 0, or the errno value
+// (EWOULDBLOCK: another program holds it).
+int LockHidrawNode(int fd);
 
 // The vendor ID sysfs gives for a node (HID_ID of its device's uevent),
 // readable without opening the node; -1 when unknown.
@@ -45,5 +54,7 @@ void ClearOpenProblem();
 void NotePermissionProblem(unsigned number, int error, std::uint16_t vendorId);
 // The controller's descriptor could not be read or was refused.
 void NoteDescriptorProblem(unsigned number, const char* problem);
+// Another program holds the controller's node (LockHidrawNode).
+void NoteInUseProblem(unsigned number);
 
 #endif  // KELCALIB_DEVICE_HIDRAW_LINUX_H

@@ -181,36 +181,55 @@ std::int64_t MillisecondsSince(std::uint64_t start) {
 int RunWatch(const CtlOptions& options) {
     const int opened = OpenOrFail(options);
     if (opened != kCtlExitOk) return opened;
+    CtlCatchInterrupt();
+    if (!SendTargetCue()) {
+        const bool gone = CtlControllerGone();
+        CtlCloseController();
+        CtlInterruptHandled();
+        return Fail(kCtlExitDevice, gone ? "controller %u is gone (unplugged?)"
+                                         : "the cue could not be sent to controller %u; nothing to watch",
+                    static_cast<unsigned>(options.index));
+    }
     std::fprintf(stderr,
                  "kelcalib-ctl: watching controller %u (vendor ID 0x%04X, logical maxima x %d, "
                  "y %d); touch the panel, Ctrl-C ends\n",
                  static_cast<unsigned>(options.index), options.vendorId,
                  static_cast<int>(gSession.logicalMaxX), static_cast<int>(gSession.logicalMaxY));
-    CtlCatchInterrupt();
-    SendTargetCue();
     const std::uint64_t start = CtlMilliseconds();
     const std::int64_t limit = static_cast<std::int64_t>(options.seconds) * 1000;
     bool touching = false;
     std::uint16_t lastX = 0;
     std::uint16_t lastY = 0;
     long lines = 0;
+    bool gone = false;
+    // A line that cannot be written (`watch | head`, a dropped session) ends
+    // the watch as Ctrl-C does.
     while (!CtlInterrupted() && (limit == 0 || MillisecondsSince(start) < limit)) {
         std::uint16_t x = 0;
         std::uint16_t y = 0;
         if (ReadTouchPoint(&x, &y)) {
             if (!touching || x != lastX || y != lastY) {
-                PrintTouch(options.json, MillisecondsSince(start), true, x, y);
+                if (!PrintTouch(options.json, MillisecondsSince(start), true, x, y)) CtlInterruptNow();
                 ++lines;
             }
             touching = true;
             lastX = x;
             lastY = y;
+        } else if (CtlControllerGone()) {
+            gone = true;
+            break;
         } else if (touching) {
-            PrintTouch(options.json, MillisecondsSince(start), false, 0, 0);
+            if (!PrintTouch(options.json, MillisecondsSince(start), false, 0, 0)) CtlInterruptNow();
             ++lines;
             touching = false;
         }
         WaitMilliseconds(kWatchPollMs);
+    }
+    if (gone) {
+        CtlCloseController();
+        CtlInterruptHandled();
+        return Fail(kCtlExitDevice, "controller %u is gone (unplugged?) after %ld line%s",
+                    static_cast<unsigned>(options.index), lines, lines == 1 ? "" : "s");
     }
     const bool aborted = SendAbort();
     CtlCloseController();
@@ -249,8 +268,17 @@ int SendAndCommit(bool identity) {
         return FailAndRestore("the controller did not accept the Y record (rejected, or no reply)");
     }
     if (CtlInterrupted()) return FailAndRestore(kInterrupted);
-    if (!CommitCalibration()) {
-        return FailAndRestore("the controller did not accept the commit (CS, WC)");
+    if (!SendStageCommand()) {
+        return FailAndRestore("the controller did not accept the commit's first step (CS)");
+    }
+    if (CtlInterrupted()) return FailAndRestore(kInterrupted);
+    if (!SendWriteCommand()) {
+        // WC may have been carried out with its reply lost, or not at all.
+        SendAbort();
+        return Fail(kCtlExitDevice,
+                    "the controller accepted CS but not WC (rejected, or no reply): whether it "
+                    "wrote the records is uncertain; run 'kelcalib-ctl reset --yes' (then apply "
+                    "again)");
     }
     return kCtlExitOk;
 }
@@ -341,6 +369,7 @@ int RunCtl(int argc, const char* const* argv) {
     }
     gSession = InitialSessionState();
     gSession.vendorId = options.vendorId;
+    CtlIgnoreBrokenPipe();
     switch (options.command) {
         case CtlCommand::kList: return RunList(options);
         case CtlCommand::kWatch: return RunWatch(options);

@@ -5,6 +5,35 @@
 
 namespace {
 
+// The length of the valid UTF-8 sequence at `p` (1 to 4, ASCII included),
+// 0 when the bytes there are not one: overlong forms, surrogates and code
+// points above U+10FFFF are not.
+int Utf8Length(const unsigned char* p) {
+    const unsigned char c = p[0];
+    if (c < 0x80) return 1;
+    int length = 0;
+    unsigned int lowest = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        lowest = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        lowest = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        lowest = 0x10000;
+    } else {
+        return 0;
+    }
+    unsigned int code = c & (0x7F >> length);
+    for (int i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;  // also stops at the terminating 0
+        code = (code << 6) | (p[i] & 0x3F);
+    }
+    if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
 void PrintReportIds(const CtlListedController& c, bool json) {
     bool first = true;
     for (int i = 0; i < 3; ++i) {
@@ -18,7 +47,9 @@ void PrintReportIds(const CtlListedController& c, bool json) {
 
 void PrintControllerText(const CtlListedController& c, int index) {
     const HidInterfaceInfo& d = *c.info;
-    std::printf("controller %d: %s\n", index, d.name[0] != '\0' ? d.name : "(no name)");
+    std::printf("controller %d: ", index);
+    PrintTextString(d.name[0] != '\0' ? d.name : "(no name)");
+    std::printf("\n");
     std::printf("  device:                %s\n", d.path);
     std::printf("  vendor:product:        %04X:%04X\n", d.vendorId, d.productId);
     std::printf("  feature report length: %u bytes\n", static_cast<unsigned>(d.featureReportLength));
@@ -36,8 +67,10 @@ void PrintControllerText(const CtlListedController& c, int index) {
 
 void PrintOtherText(const HidInterfaceInfo& d) {
     if (d.queried) {
-        std::printf("not ours: %s (%04X:%04X%s%s): %s\n", d.path, d.vendorId, d.productId,
-                    d.name[0] != '\0' ? " " : "", d.name, d.problem);
+        std::printf("not ours: %s (%04X:%04X%s", d.path, d.vendorId, d.productId,
+                    d.name[0] != '\0' ? " " : "");
+        PrintTextString(d.name);
+        std::printf("): %s\n", d.problem);
     } else {
         std::printf("not examined: %s: %s\n", d.path, d.problem);
     }
@@ -90,18 +123,37 @@ void PrintOtherJson(const HidInterfaceInfo& d) {
 
 void PrintJsonString(const char* text) {
     std::putchar('"');
-    for (const char* p = text; *p != '\0'; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != '\0') {
+        const unsigned char c = *p;
+        const int length = Utf8Length(p);
         if (c == '"' || c == '\\') {
             std::putchar('\\');
             std::putchar(c);
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || c == 0x7F) {
             std::printf("\\u%04x", c);
+        } else if (length == 0) {
+            std::printf("\\ufffd");
         } else {
-            std::putchar(c);
+            std::fwrite(p, 1, static_cast<std::size_t>(length), stdout);
         }
+        p += length == 0 ? 1 : length;
     }
     std::putchar('"');
+}
+
+void PrintTextString(const char* text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != '\0') {
+        const int length = Utf8Length(p);
+        if (length == 0 || *p < 0x20 || *p == 0x7F) {
+            std::printf("\\x%02X", *p);
+            ++p;
+        } else {
+            std::fwrite(p, 1, static_cast<std::size_t>(length), stdout);
+            p += length;
+        }
+    }
 }
 
 void PrintList(bool json, bool all, std::uint16_t vendorId, const CtlListedController* controllers,
@@ -133,7 +185,7 @@ void PrintList(bool json, bool all, std::uint16_t vendorId, const CtlListedContr
     std::printf("}\n");
 }
 
-void PrintTouch(bool json, std::int64_t milliseconds, bool touching, std::uint16_t x,
+bool PrintTouch(bool json, std::int64_t milliseconds, bool touching, std::uint16_t x,
                 std::uint16_t y) {
     const std::int64_t seconds = milliseconds / 1000;
     const int fraction = static_cast<int>(milliseconds % 1000);
@@ -150,7 +202,7 @@ void PrintTouch(bool json, std::int64_t milliseconds, bool touching, std::uint16
     } else {
         std::printf("%4" PRId64 ".%03d s  lifted\n", seconds, fraction);
     }
-    std::fflush(stdout);
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
 }
 
 void PrintCommitted(bool json, const char* command, std::uint16_t vendorId, std::uint16_t index,

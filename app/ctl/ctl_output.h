@@ -17,8 +17,14 @@ struct CtlListedController {
     char openProblem[256];   // why it could not be opened for the probe; empty when it was
 };
 
-// `text` as a JSON string, quotes included.
+// `text` as a JSON string, quotes included: control characters escaped,
+// bytes that are not UTF-8 each replaced by U+FFFD.
 void PrintJsonString(const char* text);
+
+// `text` for a terminal: printable ASCII and valid UTF-8 sequences as they
+// are, every other byte (control characters, DEL, bytes that are not UTF-8)
+// as \xNN.
+void PrintTextString(const char* text);
 
 // The controllers (match index = position) and, with `all`, every
 // interface in `interfaces` that is not ours.
@@ -26,7 +32,8 @@ void PrintList(bool json, bool all, std::uint16_t vendorId, const CtlListedContr
                int controllerCount, const HidInterfaceInfo* interfaces, int interfaceCount);
 
 // One line of `watch`: a touch at raw (x, y), or the lift when !touching.
-void PrintTouch(bool json, std::int64_t milliseconds, bool touching, std::uint16_t x,
+// False when it could not be written (a closed pipe, a dropped terminal).
+bool PrintTouch(bool json, std::int64_t milliseconds, bool touching, std::uint16_t x,
                 std::uint16_t y);
 
 // The records a reset or an apply committed.

@@ -21,12 +21,23 @@ void CtlCloseController();
 bool CtlDeniedAccess(const HidInterfaceInfo* interfaces, int count, std::uint16_t vendorId,
                      char* why, std::size_t whySize);
 
-// From now on Ctrl-C (and on Linux SIGTERM) only sets the flag that
-// CtlInterrupted reads; CtlInterruptHandled says the program has finished
-// ending itself (Windows waits for it when the console window is closed).
+// From now on Ctrl-C (and on Linux SIGTERM and SIGHUP, a dropped terminal
+// or ssh session) only sets the flag that CtlInterrupted reads;
+// CtlInterruptHandled says the program has finished ending itself (Windows
+// waits for it when the console window is closed). CtlInterruptNow sets the
+// flag itself (a write that failed ends the program the same way).
 void CtlCatchInterrupt();
 bool CtlInterrupted();
+void CtlInterruptNow();
 void CtlInterruptHandled();
+
+// At start: a write to a closed pipe fails (EPIPE) instead of ending the
+// program, so that it can still send the abort command (Linux: SIGPIPE
+// ignored).
+void CtlIgnoreBrokenPipe();
+
+// After a transfer failed: true when the controller is gone (unplugged).
+bool CtlControllerGone();
 
 // A monotonic clock in milliseconds.
 std::uint64_t CtlMilliseconds();

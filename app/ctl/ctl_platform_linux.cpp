@@ -1,5 +1,6 @@
 // kelcalib-ctl's Linux edge: closing the controller's node, the permission
-// advice of the hidraw link, SIGINT and SIGTERM, the monotonic clock, files.
+// advice of the hidraw link, SIGINT, SIGTERM, SIGHUP and SIGPIPE, the
+// monotonic clock, files.
 #include "app/ctl/ctl_platform.h"
 
 #include <signal.h>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/session_state.h"
 #include "device/hid_device.h"
 
 namespace {
@@ -24,9 +26,10 @@ void CtlCloseController() {
 }
 
 // The link keeps a note of the first node of our vendor ID (or of an
-// unknown one) that refused this user while it listed the nodes.
+// unknown one) that refused this user while it listed the nodes; what else
+// it notes (a malformed descriptor, a node in use) is no permission problem.
 bool CtlDeniedAccess(const HidInterfaceInfo*, int, std::uint16_t, char* why, std::size_t whySize) {
-    return DescribeOpenProblem(why, whySize);
+    return DescribePermissionProblem(why, whySize);
 }
 
 void CtlCatchInterrupt() {
@@ -35,10 +38,23 @@ void CtlCatchInterrupt() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 bool CtlInterrupted() {
     return gInterrupted != 0;
+}
+
+void CtlInterruptNow() {
+    gInterrupted = 1;
+}
+
+void CtlIgnoreBrokenPipe() {
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool CtlControllerGone() {
+    return gSession.deviceGone;
 }
 
 void CtlInterruptHandled() {}

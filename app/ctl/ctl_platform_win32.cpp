@@ -90,8 +90,20 @@ bool CtlInterrupted() {
     return InterlockedCompareExchange(&gInterrupted, 0, 0) != 0;
 }
 
+void CtlInterruptNow() {
+    InterlockedExchange(&gInterrupted, 1);
+}
+
 void CtlInterruptHandled() {
     if (gInterruptHandled != nullptr) SetEvent(gInterruptHandled);
+}
+
+// A write to a closed pipe fails with an error on Windows; nothing to do.
+void CtlIgnoreBrokenPipe() {}
+
+// hid.dll tells a gone device by ERROR_DEVICE_NOT_CONNECTED.
+bool CtlControllerGone() {
+    return GetLastError() == ERROR_DEVICE_NOT_CONNECTED;
 }
 
 std::FILE* CtlOpenFileForReading(const char* path) {

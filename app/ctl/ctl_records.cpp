@@ -115,9 +115,21 @@ bool ParseRecordsText(const char* text, std::size_t length, std::int32_t records
                 return false;
             }
         }
-        if (found[axis][3] == 0) {
-            std::snprintf(error, errorSize, "line %d: %s has divisor 0", lineNumber, name);
-            return false;
+        // Only what calib-solve can produce: a record outside it is no
+        // calibration of ours, and the controller would take it as it is.
+        static const char* const kFields[4] = {"factor of raw x", "factor of raw y", "offset",
+                                               "divisor"};
+        static const std::int32_t kLowest[4] = {-kRecordFactorMax, -kRecordFactorMax,
+                                                -kRecordOffsetMax, 1};
+        static const std::int32_t kHighest[4] = {kRecordFactorMax, kRecordFactorMax,
+                                                 kRecordOffsetMax, 2147483647};
+        for (int v = 0; v < 4; ++v) {
+            if (found[axis][v] < kLowest[v] || found[axis][v] > kHighest[v]) {
+                std::snprintf(error, errorSize, "line %d: %s %s %ld is outside %ld..%ld", lineNumber,
+                              name, kFields[v], static_cast<long>(found[axis][v]),
+                              static_cast<long>(kLowest[v]), static_cast<long>(kHighest[v]));
+                return false;
+            }
         }
         lineOf[axis] = lineNumber;
     }

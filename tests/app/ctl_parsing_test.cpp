@@ -127,7 +127,9 @@ TEST(CtlRecords, AcceptedFiles) {
     const Case cases[] = {
         {kSolveOutput, {{-2124, 0, 32767, 2123}, {0, 2123, 0, 2123}}},
         {"record-y 0 1 0 1\r\nrecord-x 1 0 0 1\r\n", {{1, 0, 0, 1}, {0, 1, 0, 1}}},
-        {"\trecord-x  -2147483648 2147483647 0 -1\n\nrecord-y 0 1 0 1", {{INT32_MIN, INT32_MAX, 0, -1}, {0, 1, 0, 1}}},
+        // The edges of what calib-solve produces.
+        {"\trecord-x  -32767 32767 -134217727 2147483647\n\nrecord-y 0 1 134217727 1",
+         {{-32767, 32767, -134217727, INT32_MAX}, {0, 1, 134217727, 1}}},
         {"# measured on panel 7\nrecorded by hand\nrecord-x 1 0 0 1\nrecord-y 0 1 0 1\n", {{1, 0, 0, 1}, {0, 1, 0, 1}}},
     };
     for (const Case& c : cases) {
@@ -151,8 +153,13 @@ TEST(CtlRecords, MalformedFilesAreRefusedNamingTheLine) {
         {"record-y 0 1 0 1\n", "no record-x line"},
         {"record-x 1 0 0\nrecord-y 0 1 0 1\n", "line 1: record-x needs exactly 4 numbers, not 3"},
         {"record-x 1 0 0 1\nrecord-y 0 1 0 1 7\n", "line 2: record-y needs exactly 4 numbers, not 5"},
-        {"record-x 1 0 0 0\nrecord-y 0 1 0 1\n", "line 1: record-x has divisor 0"},
-        {"record-x 1 0 0 1\nrecord-y 0 1 0 -0\n", "line 2: record-y has divisor 0"},
+        {"record-x 1 0 0 0\nrecord-y 0 1 0 1\n", "line 1: record-x divisor 0 is outside 1..2147483647"},
+        {"record-x 1 0 0 1\nrecord-y 0 1 0 -0\n", "line 2: record-y divisor 0 is outside"},
+        // Beyond what calib-solve can produce.
+        {"record-x 1 0 0 -1\nrecord-y 0 1 0 1\n", "line 1: record-x divisor -1 is outside"},
+        {"record-x 32768 0 0 1\nrecord-y 0 1 0 1\n", "line 1: record-x factor of raw x 32768 is outside -32767..32767"},
+        {"record-x 1 0 0 1\nrecord-y 0 -32768 0 1\n", "line 2: record-y factor of raw y -32768 is outside"},
+        {"record-x 1 0 134217728 1\nrecord-y 0 1 0 1\n", "line 1: record-x offset 134217728 is outside -134217727..134217727"},
         {"record-x 2147483648 0 0 1\n", "line 1: '2147483648' is not a signed 32-bit integer"},
         {"record-x -2147483649 0 0 1\n", "line 1: '-2147483649' is not"},
         {"record-x +1 0 0 1\n", "line 1: '+1' is not"},

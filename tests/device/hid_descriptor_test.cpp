@@ -100,12 +100,14 @@ const Counted kCounted[] = {
      8, 0, 0, 0},
     {"Pop restores the report size Push saved",
      {0x75, 0x08, 0xA4, 0x75, 0x20, 0xB4, 0x95, 0x03, 0xB1, 0x02}, 4, 0, 0, 0},
-    {"a one-byte 0xFF maximum is 255 over a minimum of 0, -1 over a negative one",
+    {"a one-byte 0xFF maximum is -1 over a minimum of 0 as over a negative one (Windows' rule)",
      {0x15, 0x00, 0x25, 0xFF, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02,
       0x15, 0xFE, 0x25, 0xFF, 0x81, 0x02},
-     0, 2, 255, -1},
-    {"a maximum written before its minimum takes the sign of the minimum in force",
-     {0x26, 0xFF, 0xFF, 0x15, 0x00, 0x75, 0x10, 0x95, 0x01, 0x81, 0x02}, 0, 1, 65535, 0},
+     0, 2, -1, -1},
+    {"a two-byte 0xFFFF maximum is -1 over a minimum of 0; 0x0000FFFF in four bytes is 65535",
+     {0x15, 0x00, 0x26, 0xFF, 0xFF, 0x75, 0x10, 0x95, 0x01, 0x81, 0x02,
+      0x27, 0xFF, 0xFF, 0x00, 0x00, 0x75, 0x20, 0x81, 0x02},
+     0, 2, -1, 65535},
     {"two usages and a count of 2 are two values",
      {0x09, 0x30, 0x09, 0x31, 0x26, 0xFF, 0x0F, 0x75, 0x10, 0x95, 0x02, 0x81, 0x02,
       0x26, 0xFF, 0x07, 0x95, 0x01, 0x81, 0x02},
@@ -123,6 +125,86 @@ const Counted kCounted[] = {
      {0xFE, 0x02, 0x10, 0x95, 0x05, 0x0C, 0x75, 0x08, 0x95, 0x02, 0xB1, 0x02}, 3, 0, 0, 0},
     {"an empty descriptor describes nothing", {}, 0, 0, 0, 0},
 };
+
+// Top-level collections and report IDs: which collection the protocol
+// talks through, and the length of each of its feature reports.
+struct Chosen {
+    const char* what;
+    Bytes descriptor;
+    bool reportIds;
+    std::int32_t collectionCount;
+    std::int32_t collection;
+    std::uint16_t featureReportLength;
+    std::vector<std::pair<int, int>> lengths;  // report ID, length
+    std::int32_t maxX;
+};
+
+// 0xA1 0x01 Collection (application), 0xC0 End Collection.
+const Chosen kChosen[] = {
+    {"without report IDs: report 0 of the first collection with a feature report; items outside "
+     "any collection are one",
+     {0x75, 0x08, 0x95, 0x01, 0x81, 0x02,                    // loose: an input value only
+      0xA1, 0x01, 0x95, 0x40, 0xB1, 0x02, 0xC0,               // 64 feature bytes
+      0xA1, 0x01, 0x95, 0x7F, 0xB1, 0x02, 0xC0},
+     false, 3, 1, 65, {{0, 65}}, 0},
+    {"with IDs: 0x01's collection, each ID its own length, the longest its report length; a "
+     "second collection's 4095-byte report is not its",
+     {0xA1, 0x01, 0x85, 0x01, 0x75, 0x08, 0x95, 0x3F, 0xB1, 0x02, 0x85, 0x66, 0x96, 0x2B, 0x01,
+      0xB1, 0x02, 0x26, 0xFF, 0x0F, 0x75, 0x10, 0x95, 0x01, 0x81, 0x02, 0xC0,
+      0xA1, 0x01, 0x85, 0x02, 0x75, 0x08, 0x96, 0xFE, 0x0F, 0xB1, 0x02, 0xC0},
+     true, 2, 0, 300, {{0x01, 64}, {0x66, 300}}, 4095},
+    {"0x55 before 0x01: the first collection declaring 0x55, even the later one",
+     {0xA1, 0x01, 0x85, 0x01, 0x75, 0x08, 0x95, 0x04, 0xB1, 0x02, 0xC0,
+      0xA1, 0x01, 0x85, 0x55, 0x75, 0x08, 0x95, 0x09, 0xB1, 0x02, 0xC0},
+     true, 2, 1, 10, {{0x55, 10}}, 0},
+    {"with IDs but neither protocol ID: the first collection with a feature report",
+     {0xA1, 0x01, 0xC0, 0xA1, 0x01, 0x85, 0x07, 0x75, 0x08, 0x95, 0x02, 0xB1, 0x02, 0xC0},
+     true, 2, 1, 3, {{0x07, 3}}, 0},
+    {"no feature report anywhere: the first collection",
+     {0xA1, 0x01, 0x26, 0xFF, 0x0F, 0x75, 0x10, 0x95, 0x01, 0x81, 0x02, 0xC0, 0xA1, 0x01, 0xC0},
+     false, 2, 0, 0, {}, 4095},
+};
+
+TEST(HidDescriptor, ChoosesTheProtocolsCollectionAndKeepsEachReportIdsLength) {
+    for (const Chosen& c : kChosen) {
+        SCOPED_TRACE(c.what);
+        HidDescriptorSummary summary;
+        ASSERT_TRUE(Parse(c.descriptor, &summary)) << summary.problem;
+        EXPECT_EQ(summary.reportIds, c.reportIds);
+        EXPECT_EQ(summary.collectionCount, c.collectionCount);
+        EXPECT_EQ(summary.collection, c.collection);
+        EXPECT_EQ(summary.featureReportLength, c.featureReportLength);
+        std::vector<std::pair<int, int>> lengths;
+        for (int id = 0; id < kHidReportIdCount; ++id) {
+            if (summary.featureLength[id] != 0) lengths.emplace_back(id, summary.featureLength[id]);
+        }
+        EXPECT_EQ(lengths, c.lengths);
+        EXPECT_EQ(summary.logicalMax[0], c.maxX);
+    }
+}
+
+TEST(HidDescriptor, VirtualDeviceWithReportIdsASecondCollectionAndATwoByteMaximum) {
+    VcDeviceInfo info = Controller(64, 2, -1, -1);
+    info.declaredCount = 2;
+    info.declared[0] = VcFeatureReport{0x01, 64};
+    info.declared[1] = VcFeatureReport{0x66, 300};
+    info.secondCount = 1;
+    info.second[0] = VcFeatureReport{0x02, 4095};
+    info.logicalMaxBytes = 2;  // 0..0xFFFF written in two bytes
+    info.descriptorSize = 4096;
+    const Bytes descriptor = VcReportDescriptor(info);
+    EXPECT_EQ(descriptor.size(), 4096u);
+    HidDescriptorSummary summary;
+    ASSERT_TRUE(Parse(descriptor, &summary)) << summary.problem;
+    EXPECT_TRUE(summary.reportIds);
+    EXPECT_EQ(summary.collectionCount, 2);
+    EXPECT_EQ(summary.featureReportLength, 300);
+    EXPECT_EQ(summary.featureLength[0x01], 64);
+    EXPECT_EQ(summary.featureLength[0x66], 300);
+    EXPECT_EQ(summary.featureLength[0x02], 0) << "the second collection's";
+    EXPECT_EQ(summary.logicalMax[0], -1);
+    EXPECT_EQ(summary.logicalMax[1], -1);
+}
 
 TEST(HidDescriptor, CountsAsWindowsDoes) {
     for (const Counted& c : kCounted) {

@@ -6,11 +6,13 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +48,9 @@ protected:
     void TearDown() override {
         CloseTouchDevice();
         for (const char* name : {"vc.conf", "vc.log", "touch"}) std::remove(Path(name).c_str());
+        for (int node = 0; node < 16; ++node) {
+            std::remove(Path(("vc.conf.hidraw" + std::to_string(node) + ".lock").c_str()).c_str());
+        }
         rmdir(directory_.c_str());
         unsetenv("KELCALIB_VC_HIDRAW_FIRST");
         unsetenv("KELCALIB_VC_HIDRAW_DENY");
@@ -154,93 +159,34 @@ TEST_F(HidrawLink, HandleStaysAboveTheStandardStreams) {
     EXPECT_TRUE(SendFeature(abort, 4)) << "the moved descriptor still reaches the device";
 }
 
-struct Facts {
-    const char* config;
-    std::uint16_t featureReportLength;
-    bool maximaRead;
-    std::int32_t maxX;
-    std::int32_t maxY;
-};
-
-TEST_F(HidrawLink, FeatureLengthAndMaximaFromTheReportDescriptor) {
-    const Facts cases[] = {
-        {"report-length 5\nvalue-caps 2 4095 2047\n", 5, true, 4095, 2047},
-        {"report-length 64\nvalue-caps 2 4095 2047\n", 64, true, 4095, 2047},
-        {"report-length 101\nvalue-caps 2 2047 4095\n", 101, true, 2047, 4095},
-        {"report-length 102\nvalue-caps 2 4095 2047\n", 102, true, 4095, 2047},
-        {"report-length 4096\nvalue-caps 2 4095 2047\n", 4096, true, 4095, 2047},
-        {"value-caps 0\n", 101, false, 0, 0},
-        {"value-caps 1 4095\n", 101, true, 4095, 0},
-        {"value-caps 2 0 4095\n", 101, false, 0, 0},
-        {"value-caps 2 -5 4095\n", 101, false, 0, 0},
-    };
-    for (const Facts& c : cases) {
-        SCOPED_TRACE(c.config);
-        Present(std::string("controller\n") + c.config);
-        ASSERT_TRUE(OpenTouchDevice(kVendorId, 0));
-        EXPECT_EQ(gSession.featureReportLength, c.featureReportLength);
-        std::int32_t maxX = -99;
-        std::int32_t maxY = -99;
-        EXPECT_EQ(ReadLogicalMaxima(gSession.device, &maxX, &maxY), c.maximaRead);
-        EXPECT_EQ(maxX, c.maximaRead ? c.maxX : -99);
-        EXPECT_EQ(maxY, c.maximaRead ? c.maxY : -99);
-        // A transfer carries exactly the report length.
-        const std::uint8_t abort[4] = {0x01, 'R', 's', 0x0D};
-        EXPECT_TRUE(SendFeature(abort, 4));
-        const std::vector<std::string> sets = Transfers("SET");
-        ASSERT_FALSE(sets.empty());
-        EXPECT_EQ(sets.back(), "0 SET 55 ok " + std::to_string(c.featureReportLength));
-        CloseTouchDevice();
-    }
-}
-
-TEST_F(HidrawLink, FallsBackThroughTheReportIdsTheControllerAccepts) {
-    const struct {
-        const char* ids;
-        std::vector<std::string> sets;
-    } cases[] = {
-        {"55", {"0 SET 55 ok 101"}},
-        {"01", {"0 SET 55 refused 101", "0 SET 01 ok 101"}},
-        {"00", {"0 SET 55 refused 101", "0 SET 01 refused 101", "0 SET 00 ok 101"}},
-    };
-    const std::uint8_t record[20] = {0x01, 'C', 'x', 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x0D};
-    const std::uint8_t accept[5] = {0x01, 'C', 'x', '0', 0x0D};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.ids);
-        Present(std::string("controller\nreport-ids ") + c.ids + "\n");
-        ASSERT_TRUE(OpenTouchDevice(kVendorId, 0));
-        EXPECT_TRUE(SendFeature(record, sizeof record));
-        EXPECT_EQ(Transfers("SET"), c.sets);
-        std::uint8_t reply[8] = {};
-        ASSERT_EQ(ReceiveFeature(reply, sizeof reply), 5);
-        EXPECT_EQ(std::memcmp(reply, accept, 5), 0);
-        CloseTouchDevice();
-    }
-}
-
-// At real speed: the handshake waits 100 ms after every send and poll.
-TEST_F(HidrawLink, HandshakeAccepted) {
+TEST_F(HidrawLink, AnOpenedControllerIsLockedAgainstEveryOtherProgram) {
     Present("controller\n");
+    const auto lockedByAnother = [] {
+        const int other = open("/dev/hidraw0", O_RDWR | O_CLOEXEC);
+        const bool locked = flock(other, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        close(other);
+        return locked;
+    };
     ASSERT_TRUE(OpenTouchDevice(kVendorId, 0));
-    EXPECT_TRUE(SendIdentityX());
-    EXPECT_EQ(Transfers("SET").size(), 1u);
-    EXPECT_NE(LogText().find("EVENT Cx accept 1 0 0 1"), std::string::npos);
-}
+    EXPECT_TRUE(lockedByAnother()) << "held while open";
+    CloseTouchDevice();
+    EXPECT_FALSE(lockedByAnother()) << "released at the close";
 
-TEST_F(HidrawLink, HandshakeRejectedEightTimes) {
-    Present("controller\nfault reject 8\n");
-    ASSERT_TRUE(OpenTouchDevice(kVendorId, 0));
-    EXPECT_FALSE(SendIdentityX());
-    EXPECT_EQ(Transfers("SET").size(), 8u);
-    EXPECT_EQ(LogText().find("EVENT Cx accept"), std::string::npos);
-}
-
-TEST_F(HidrawLink, HandshakeAgainstSilence) {
-    Present("controller\nfault silent\n");
-    ASSERT_TRUE(OpenTouchDevice(kVendorId, 0));
-    EXPECT_FALSE(SendIdentityX());
-    EXPECT_EQ(Transfers("SET").size(), 8u);
-    EXPECT_EQ(Transfers("GET").size(), 32u) << "four polls after each of the eight sends";
+    const int holder = open("/dev/hidraw0", O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(OpenTouchDevice(kVendorId, 0)) << "another program holds it";
+    EXPECT_EQ(OpenCount(), 1) << "only the holder's descriptor stays open";
+    char text[512];
+    ASSERT_TRUE(DescribeOpenProblem(text, sizeof text));
+    EXPECT_NE(std::string(text).find("/dev/hidraw0: the controller is in use by another program"),
+              std::string::npos)
+        << text;
+    EXPECT_FALSE(DescribePermissionProblem(text, sizeof text)) << "no permission problem";
+    HidInterfaceInfo info[2];
+    ASSERT_EQ(ListHidInterfaces(kVendorId, info, 2), 1);
+    EXPECT_STREQ(info[0].problem, "in use by another program (kelcalib or kelcalib-ctl)");
+    close(holder);
+    EXPECT_TRUE(OpenTouchDevice(kVendorId, 0));
 }
 
 TEST_F(HidrawLink, TouchPacketsFollowTheTouchFile) {

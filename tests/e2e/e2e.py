@@ -732,6 +732,8 @@ SCENARIOS = {
     "identity_refused": (identity_refused, ["fault reject 8"]),
     "logical_max_4095": (logical_maxima(4095), ["value-caps 2 4095 2047"]),
     "logical_max_none": (logical_maxima(32767), ["value-caps 0"]),
+    # 0..0xFFFF written in two bytes: -1 to the HID class, so 0x7FFF.
+    "logical_max_ffff": (logical_maxima(32767), ["value-caps 2 65535 65535", "logical-max-bytes 2"]),
     "records_refused": (records_refused, ["fault reject 8 after-cues 5"]),
     "commit_refused": (commit_refused, ["fault reject 8 after-accepts 4"]),
     "second_copy": second_copy,

@@ -203,6 +203,10 @@ def options(run):
 SCENARIOS = {
     "options": options,
     "straight": full_calibration("straight", screenshot=True),
+    # 0..0xFFFF written in two bytes reads as -1, so 0x7FFF, as on Windows
+    # (the Windows scenario logical_max_ffff): the straight records again.
+    "straight_two_byte_ffff": (full_calibration("straight")[0],
+                               ["panel straight", "value-caps 2 65535 65535", "logical-max-bytes 2"]),
     "mirrored": full_calibration("mirrored"),
     "swapped": full_calibration("swapped"),
     "no_then_yes": no_then_yes,

@@ -2,8 +2,9 @@
 //   1. the input itself as a descriptor: the parser reads nothing past its
 //      end (AddressSanitizer) and either counts or refuses with a reason;
 //   2. a well-formed descriptor generated from the input (items in varied
-//      encodings, Push and Pop, collections, long and reserved items,
-//      usages), whose feature report length, input value count and first
+//      encodings, Push and Pop, collections nested in one top-level
+//      collection, long and reserved items, usages, report IDs), whose
+//      feature report lengths per report ID, input value count and first
 //      two maxima the generator counts itself as it writes the items: the
 //      parser must agree;
 //   3. a virtual controller's descriptor (vc_descriptor) for facts taken
@@ -34,6 +35,10 @@ void CheckRaw(const std::uint8_t* data, std::size_t size) {
     if (ParseHidDescriptor(exact.empty() ? nullptr : exact.data(), exact.size(), &summary)) {
         Check(summary.problem[0] == '\0', "a counted descriptor carries a problem");
         Check(summary.inputValueCount >= 0, "negative value count");
+        Check(summary.collection < summary.collectionCount, "a collection beyond the count");
+        std::uint16_t longest = 0;
+        for (const std::uint16_t length : summary.featureLength) longest = length > longest ? length : longest;
+        Check(summary.featureReportLength == longest, "the longest feature report is not the length");
     } else {
         Check(summary.problem[0] != '\0', "a refusal without a reason");
         Check(std::memchr(summary.problem, '\0', sizeof summary.problem) != nullptr,
@@ -65,6 +70,7 @@ struct Generator {
     std::uint64_t outputBits[256];
     std::int64_t values;
     std::int32_t maxima[2];
+    bool reportIds;
 };
 
 void Item(Generator* g, std::uint8_t typeAndTag, std::uint32_t data, int bytes) {
@@ -82,13 +88,13 @@ void UnsignedItem(Generator* g, std::uint8_t typeAndTag, std::uint32_t value) {
     Item(g, typeAndTag, value, bytes);
 }
 
-// What a Logical Maximum written as `data` in `bytes` means over `minimum`.
-std::int32_t MaximumMeaning(std::uint32_t data, int bytes, std::int32_t minimum) {
+// What a Logical Maximum written as `data` in `bytes` means: signed by its
+// size, whatever the minimum.
+std::int32_t MaximumMeaning(std::uint32_t data, int bytes) {
     if (bytes == 0) return 0;
     if (bytes == 4) return static_cast<std::int32_t>(data);
     const std::uint32_t mask = bytes == 1 ? 0xFFu : 0xFFFFu;
     const std::uint32_t value = data & mask;
-    if (minimum >= 0) return static_cast<std::int32_t>(value);
     const std::uint32_t sign = bytes == 1 ? 0x80u : 0x8000u;
     return (value & sign) != 0 ? static_cast<std::int32_t>(value) - static_cast<std::int32_t>(mask) - 1
                                : static_cast<std::int32_t>(value);
@@ -101,6 +107,7 @@ void SetGlobals(Generator* g, const Globals& want) {
     const std::uint8_t rewrite = TakeByte(g->in);
     if (want.reportId != c.reportId || (rewrite & 1)) {
         if (want.reportId != 0) UnsignedItem(g, 0x84, want.reportId);
+        if (want.reportId != 0) g->reportIds = true;
         c.reportId = want.reportId == 0 ? c.reportId : want.reportId;
     }
     if (want.reportSize != c.reportSize || (rewrite & 2)) {
@@ -192,8 +199,7 @@ void MainItem(Generator* g, std::uint8_t kind) {
             if (!value) return;
             std::uint32_t count = usages == 0 ? 1 : usages;
             if (count > want.reportCount) count = want.reportCount;
-            const std::int32_t maximum =
-                MaximumMeaning(g->current.maximumData, g->current.maximumBytes, g->current.logicalMinimum);
+            const std::int32_t maximum = MaximumMeaning(g->current.maximumData, g->current.maximumBytes);
             for (std::uint32_t i = 0; i < count; ++i) {
                 if (g->values < 2) g->maxima[g->values] = maximum;
                 ++g->values;
@@ -215,6 +221,9 @@ void MainItem(Generator* g, std::uint8_t kind) {
 void CheckGenerated(FuzzInput* in) {
     auto* g = new Generator();
     g->in = in;
+    // One top-level collection holds everything: the summary is its own.
+    Item(g, 0xA1, 0x01, 1);
+    g->openCollections = 1;
     for (int steps = 0; steps < 64 && in->pos < in->size; ++steps) {
         const std::uint8_t step = TakeByte(in);
         switch (step % 9) {
@@ -235,7 +244,7 @@ void CheckGenerated(FuzzInput* in) {
                 }
                 break;
             case 6:
-                if (g->openCollections > 0 && (step & 0x80)) {
+                if (g->openCollections > 1 && (step & 0x80)) {
                     Item(g, 0xC0, 0, 0);
                     --g->openCollections;
                 } else {
@@ -273,6 +282,12 @@ void CheckGenerated(FuzzInput* in) {
     Check(ParseHidDescriptor(exact.empty() ? nullptr : exact.data(), exact.size(), &summary),
           "a well-formed descriptor refused");
     Check(summary.featureReportLength == (anyFeature ? longest + 1 : 0), "feature report length differs");
+    for (int id = 0; id < 256; ++id) {
+        Check(summary.featureLength[id] == (g->featureDeclared[id] ? (g->featureBits[id] + 7) / 8 + 1 : 0),
+              "a report ID's feature length differs");
+    }
+    Check(summary.reportIds == g->reportIds, "report IDs declared or not differs");
+    Check(summary.collectionCount == 1 && summary.collection == 0, "not the one collection");
     Check(summary.inputValueCount == g->values, "input value count differs");
     Check(summary.logicalMax[0] == (g->values > 0 ? g->maxima[0] : 0), "first maximum differs");
     Check(summary.logicalMax[1] == (g->values > 1 ? g->maxima[1] : 0), "second maximum differs");

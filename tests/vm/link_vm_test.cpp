@@ -54,7 +54,8 @@ struct LinkSession {
     ~LinkSession() { CloseTouchDevice(); }
 };
 
-// Log lines of the transfers, "SET 55 refused" / "GET 01 ok" ..., in order.
+// Log lines of the transfers, "SET 00 ok 101" / "GET 01 refused 64" ..., in
+// order.
 std::vector<std::string> Transfers(const std::string& log) {
     std::vector<std::string> lines;
     std::size_t at = 0;
@@ -63,9 +64,10 @@ std::vector<std::string> Transfers(const std::string& log) {
         const std::string line = log.substr(at, end == std::string::npos ? std::string::npos : end - at);
         at = end == std::string::npos ? log.size() : end + 1;
         char kind[8], id[8], result[16];
-        if (std::sscanf(line.c_str(), "%*d %*d %7s %7s %15s", kind, id, result) == 3 &&
+        unsigned length = 0;
+        if (std::sscanf(line.c_str(), "%*d %*d %7s %7s %15s %u", kind, id, result, &length) == 4 &&
             (std::string(kind) == "SET" || std::string(kind) == "GET")) {
-            lines.push_back(std::string(kind) + " " + id + " " + result);
+            lines.push_back(std::string(kind) + " " + id + " " + result + " " + std::to_string(length));
         }
     }
     return lines;
@@ -134,7 +136,10 @@ TEST(VmLinkEnumeration, ListShowsEveryInterfaceAndWhichAreOurs) {
 TEST(VmLinkDescriptor, FeatureReportLengthFromTheKernelsDescriptor) {
     for (const int length : {5, 64, 101, 102, 4096}) {
         VmScene scene;
-        ASSERT_TRUE(scene.Start("log-file @LOG@\n" + Controller("report-length " + std::to_string(length))))
+        // With the 4096-byte report, a 4096-byte descriptor: more than the
+        // kernel's descriptor ioctl hands out, so it is read from sysfs.
+        ASSERT_TRUE(scene.Start("log-file @LOG@\n" + Controller("report-length " + std::to_string(length) +
+                                                                (length == 4096 ? "\ndescriptor-size 4096" : ""))))
             << scene.error;
         LinkSession session;
         ASSERT_TRUE(OpenTouchDevice(kVendor, 0)) << length;
@@ -145,8 +150,8 @@ TEST(VmLinkDescriptor, FeatureReportLengthFromTheKernelsDescriptor) {
         ReceiveFeature(report, kFeatureBufferSize);
         const std::string log = scene.LogText();
         const std::string size = " " + std::to_string(length) + " : ";
-        EXPECT_NE(log.find("SET 55 ok" + size), std::string::npos) << length << "\n" << log;
-        EXPECT_NE(log.find("GET 55 ok" + size), std::string::npos) << length << "\n" << log;
+        EXPECT_NE(log.find("SET 00 ok" + size), std::string::npos) << length << "\n" << log;
+        EXPECT_NE(log.find("GET 00 ok" + size), std::string::npos) << length << "\n" << log;
     }
 }
 
@@ -162,6 +167,8 @@ TEST(VmLinkDescriptor, LogicalMaximaOfTheFirstTwoInputValues) {
         {"value-caps 0", false, 0, 0},         // the caller uses 0x7FFF
         {"value-caps 3 100 200 300", true, 100, 200},
         {"value-caps 2 -1 4095", false, 0, 0},
+        // 0..0xFFFF written in two bytes: -1 to the HID class, so 0x7FFF as on Windows.
+        {"value-caps 2 65535 65535\nlogical-max-bytes 2", false, 0, 0},
     };
     for (const Case& c : cases) {
         VmScene scene;
@@ -175,32 +182,46 @@ TEST(VmLinkDescriptor, LogicalMaximaOfTheFirstTwoInputValues) {
     }
 }
 
-TEST(VmLinkTransfers, ReportIdFallbackThroughTheKernel) {
+TEST(VmLinkTransfers, ReportIdsAndLengthsAsTheHidClassSeesThem) {
     struct Case {
-        const char* ids;
-        std::vector<std::string> transfers;  // of one SendFeature and one ReceiveFeature
+        const char* descriptor;
+        std::uint16_t featureReportLength;    // of the protocol's collection
+        std::vector<std::string> transfers;   // of one SendFeature and one ReceiveFeature
     };
     const Case cases[] = {
-        {"55", {"SET 55 ok", "GET 55 ok"}},
-        {"01", {"SET 55 refused", "SET 01 ok", "GET 55 refused", "GET 01 ok"}},
-        {"00",
-         {"SET 55 refused", "SET 01 refused", "SET 00 ok", "GET 55 refused", "GET 01 refused",
-          "GET 00 ok"}},
+        // No report IDs: every attempt is report 0, so no request carries an
+        // ID byte, and the first attempt (0x55) is the one that goes out.
+        {"", 101, {"SET 00 ok 101", "GET 00 ok 101"}},
+        // IDs 0x01 (64 bytes) and 0x66 (300) in the touch collection, 0x02
+        // (4095) in a second one: 0x55 is undeclared and never sent; 0x01
+        // moves its own 64 bytes, not the collection's 300 nor the 4095.
+        {"report-length 64\ndescriptor-ids 01 66:300\nsecond-collection 02:4095", 300,
+         {"SET 01 ok 64", "GET 01 ok 64"}},
+        {"descriptor-ids 55 01", 101, {"SET 55 ok 101", "GET 55 ok 101"}},
     };
     for (const Case& c : cases) {
         VmScene scene;
-        ASSERT_TRUE(scene.Start("log-file @LOG@\n" + Controller(std::string("report-ids ") + c.ids)))
-            << scene.error;
+        ASSERT_TRUE(scene.Start("log-file @LOG@\n" + Controller(c.descriptor))) << scene.error;
         LinkSession session;
-        ASSERT_TRUE(OpenTouchDevice(kVendor, 0));
-        EXPECT_TRUE(SendFeature(kIdentityX, sizeof kIdentityX)) << c.ids;
+        ASSERT_TRUE(OpenTouchDevice(kVendor, 0)) << c.descriptor;
+        EXPECT_EQ(gSession.featureReportLength, c.featureReportLength) << c.descriptor;
+        EXPECT_TRUE(SendFeature(kIdentityX, sizeof kIdentityX)) << c.descriptor;
         std::uint8_t reply[kFeatureBufferSize] = {};
-        ASSERT_EQ(ReceiveFeature(reply, kFeatureBufferSize), 5) << c.ids;
+        ASSERT_EQ(ReceiveFeature(reply, kFeatureBufferSize), 5) << c.descriptor;
         EXPECT_EQ(std::vector<std::uint8_t>(reply, reply + 5),
                   std::vector<std::uint8_t>(kAcceptX, kAcceptX + 5))
-            << c.ids;
-        EXPECT_EQ(Transfers(scene.LogText()), c.transfers) << c.ids;
+            << c.descriptor;
+        EXPECT_EQ(Transfers(scene.LogText()), c.transfers) << c.descriptor;
     }
+    // IDs declared, but neither of the protocol's: refused with no request at all.
+    VmScene scene;
+    ASSERT_TRUE(scene.Start("log-file @LOG@\n" + Controller("descriptor-ids 66"))) << scene.error;
+    LinkSession session;
+    ASSERT_TRUE(OpenTouchDevice(kVendor, 0));
+    EXPECT_FALSE(SendFeature(kIdentityX, sizeof kIdentityX));
+    std::uint8_t reply[kFeatureBufferSize];
+    EXPECT_EQ(ReceiveFeature(reply, kFeatureBufferSize), 0);
+    EXPECT_EQ(Transfers(scene.LogText()), std::vector<std::string>());
 }
 
 TEST(VmLinkTransfers, AnUnpluggedControllerFailsEveryTransfer) {
@@ -238,7 +259,7 @@ TEST(VmLinkHandshake, AcceptRejectAndSilence) {
         const std::string log = scene.LogText();
         EXPECT_NE(log.find(c.event), std::string::npos) << c.fault << "\n" << log;
         const std::vector<std::string> transfers = Transfers(log);
-        const long sends = std::count(transfers.begin(), transfers.end(), "SET 55 ok");
+        const long sends = std::count(transfers.begin(), transfers.end(), "SET 00 ok 101");
         EXPECT_EQ(sends, c.accepted ? 1 : 8) << c.fault;
     }
 }

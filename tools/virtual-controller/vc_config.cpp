@@ -62,8 +62,30 @@ VcControllerConfig VcDefaultControllerConfig() {
     config.seed = 1;
     config.faults = VcFaults();
     config.hasCannedReport = false;
+    config.logicalMaxBytes = 0;
+    config.descriptorSize = 0;
     return config;
 }
+
+namespace {
+
+// "ID" or "ID:LENGTH" (ID hexadecimal 01..FF, LENGTH 1..65535 with the
+// report-ID byte) into `report`; a missing length is 0 unless required.
+bool ParseFeatureReport(const std::string& word, bool lengthRequired, VcFeatureReport* report) {
+    const std::size_t colon = word.find(':');
+    std::string id = word.substr(0, colon);
+    if (id.rfind("0x", 0) != 0 && id.rfind("0X", 0) != 0) id = "0x" + id;
+    long long value = 0;
+    if (!ParseRanged(id, 1, 0xFF, &value)) return false;
+    report->id = static_cast<std::uint8_t>(value);
+    report->length = 0;
+    if (colon == std::string::npos) return !lengthRequired;
+    if (!ParseRanged(word.substr(colon + 1), 1, 0xFFFF, &value)) return false;
+    report->length = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+}  // namespace
 
 bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error) {
     *config = VcConfig();
@@ -130,7 +152,9 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
         static const char* const kControllerKeys[] = {"vendor-id", "product-id", "version",
                                                       "report-length", "report-ids", "value-caps",
                                                       "panel", "noise", "seed", "store", "fault",
-                                                      "report-bytes"};
+                                                      "report-bytes", "descriptor-ids",
+                                                      "second-collection", "logical-max-bytes",
+                                                      "descriptor-size", "name-bytes"};
         bool known = false;
         for (const char* name : kControllerKeys) known = known || key == name;
         if (!known) return fail("unknown key '" + key + "'");
@@ -160,6 +184,40 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
                 accepts[slot] = true;
             }
             std::copy(accepts, accepts + 3, current->acceptsReportId);
+        } else if (key == "descriptor-ids" || key == "second-collection") {
+            const bool second = key == "second-collection";
+            if (second && current->declaredReports.empty()) {
+                return fail(usage + "needs 'descriptor-ids' before it (a descriptor declares report "
+                            "IDs everywhere or nowhere)");
+            }
+            std::vector<VcFeatureReport>& reports = second ? current->secondCollection : current->declaredReports;
+            reports.clear();
+            if (argc < 1 || argc > static_cast<std::size_t>(kVcMaxDeclaredReports)) {
+                return fail(usage + "takes 1 to " + std::to_string(kVcMaxDeclaredReports) + " reports");
+            }
+            for (std::size_t i = 1; i < words.size(); ++i) {
+                VcFeatureReport report{};
+                if (!ParseFeatureReport(words[i], second, &report)) {
+                    return fail(usage + "takes reports as ID" + (second ? ":LENGTH" : "[:LENGTH]") +
+                                " (ID hexadecimal 01..FF, LENGTH 1..65535), not '" + words[i] + "'");
+                }
+                for (const auto* others : {&current->declaredReports, &current->secondCollection}) {
+                    for (const VcFeatureReport& other : *others) {
+                        if (other.id == report.id) return fail(usage + "declares report ID " + words[i] + " twice");
+                    }
+                }
+                reports.push_back(report);
+            }
+        } else if (key == "logical-max-bytes") {
+            if (!needArgs(1) || !ParseRanged(words[1], 1, 4, &value) || value == 3) {
+                return fail(usage + "needs 1, 2 or 4");
+            }
+            current->logicalMaxBytes = static_cast<std::uint8_t>(value);
+        } else if (key == "descriptor-size") {
+            if (!needArgs(1) || !ParseRanged(words[1], 0, 0xFFFF, &value)) {
+                return fail(usage + "needs one number 0..65535");
+            }
+            current->descriptorSize = static_cast<std::uint16_t>(value);
         } else if (key == "value-caps") {
             if (argc < 1 || !ParseRanged(words[1], 0, kVcMaxValueCaps, &value) ||
                 argc != static_cast<std::size_t>(value) + 1) {
@@ -204,6 +262,17 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
                 return fail(usage + "needs one number 0..4294967295");
             }
             current->seed = static_cast<std::uint32_t>(value);
+        } else if (key == "name-bytes") {
+            std::string name;
+            for (std::size_t i = 1; i < words.size(); ++i) {
+                std::string token = words[i];
+                if (token.rfind("0x", 0) != 0 && token.rfind("0X", 0) != 0) token = "0x" + token;
+                if (!ParseRanged(token, 1, 0xFF, &value) || name.size() >= 120) {
+                    return fail(usage + "takes up to 120 hexadecimal bytes 01..FF, not '" + words[i] + "'");
+                }
+                name.push_back(static_cast<char>(value));
+            }
+            current->name = name;
         } else if (key == "report-bytes") {
             std::vector<std::uint8_t> bytes;
             for (std::size_t i = 1; i < words.size(); ++i) {

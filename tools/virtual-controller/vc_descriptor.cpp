@@ -18,6 +18,7 @@ constexpr std::uint8_t kReportCount = 0x94;
 constexpr std::uint8_t kUsage = 0x08;
 constexpr std::uint8_t kUsageMinimum = 0x18;
 constexpr std::uint8_t kUsageMaximum = 0x28;
+constexpr std::uint8_t kReportId = 0x84;
 
 // Main item data bits.
 constexpr std::uint32_t kConstant = 0x01;
@@ -49,24 +50,34 @@ void EmitValues(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
     EmitUnsigned(out, kUsagePage, 0x01);  // generic desktop
     for (int i = 0; i < count; ++i) {
         const std::int32_t maximum = info.logicalMax[i];
-        const std::int32_t minimum = std::min<std::int32_t>(maximum, 0);
-        const bool fits16 = (minimum >= 0 && maximum <= 0xFFFF) ||
+        const std::int32_t minimum = info.logicalMaxBytes != 0 ? 0 : std::min<std::int32_t>(maximum, 0);
+        const bool fits16 = info.logicalMaxBytes == 1 || info.logicalMaxBytes == 2 ||
+                            (minimum >= 0 && maximum <= 0xFFFF) ||
                             (minimum >= -32768 && maximum <= 32767);
         EmitUnsigned(out, kUsage, 0x30u + static_cast<std::uint32_t>(i));  // X, Y, Z
         EmitSigned(out, kLogicalMinimum, minimum);
-        EmitSigned(out, kLogicalMaximum, maximum);
+        if (info.logicalMaxBytes != 0) {
+            // As written by a descriptor that means 0..0xFFFF with 2 bytes.
+            Emit(out, kLogicalMaximum, static_cast<std::uint32_t>(maximum), info.logicalMaxBytes);
+        } else {
+            EmitSigned(out, kLogicalMaximum, maximum);
+        }
         EmitUnsigned(out, kReportSize, fits16 ? 16 : 32);
         EmitUnsigned(out, kReportCount, 1);
         EmitUnsigned(out, kInput, kVariable);
     }
 }
 
-void EmitFeatureReport(std::vector<std::uint8_t>* out, std::uint16_t featureReportLength) {
-    if (featureReportLength == 0) return;
+// Vendor-defined byte fields for the feature reports that follow.
+void EmitFeatureGlobals(std::vector<std::uint8_t>* out) {
     Emit(out, kUsagePage, 0xFF00, 2);  // vendor defined
     EmitSigned(out, kLogicalMinimum, 0);
     EmitSigned(out, kLogicalMaximum, 255);
     EmitUnsigned(out, kReportSize, 8);
+}
+
+// One feature report's data items (after its Report ID, if any).
+void EmitFeatureBytes(std::vector<std::uint8_t>* out, std::uint16_t featureReportLength) {
     std::int32_t remaining = featureReportLength - 1;
     do {
         const std::int32_t chunk = std::min(remaining, kFeatureChunk);
@@ -77,18 +88,63 @@ void EmitFeatureReport(std::vector<std::uint8_t>* out, std::uint16_t featureRepo
     } while (remaining > 0);
 }
 
+// The feature reports of one collection: without report IDs the one report
+// of `featureReportLength` (none for 0); with them each under its ID.
+void EmitFeatureReports(std::vector<std::uint8_t>* out, const VcFeatureReport* reports, int count,
+                        std::uint16_t featureReportLength) {
+    if (count == 0) {
+        if (featureReportLength == 0) return;
+        EmitFeatureGlobals(out);
+        EmitFeatureBytes(out, featureReportLength);
+        return;
+    }
+    EmitFeatureGlobals(out);
+    for (int i = 0; i < count; ++i) {
+        EmitUnsigned(out, kReportId, reports[i].id);
+        EmitFeatureBytes(out, reports[i].length);
+    }
+}
+
+// The input report: a constant pad byte (present in every input report,
+// never a value), then the values; under the first declared report ID when
+// the descriptor declares IDs.
+void EmitInputReport(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
+    if (info.declaredCount > 0) EmitUnsigned(out, kReportId, info.declared[0].id);
+    EmitUnsigned(out, kReportSize, 8);
+    EmitUnsigned(out, kReportCount, 1);
+    EmitUnsigned(out, kInput, kConstant | kVariable);
+    EmitValues(out, info);
+}
+
+// A second application collection (vendor defined) with feature reports only.
+void EmitSecondCollection(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
+    if (info.secondCount == 0) return;
+    Emit(out, kUsagePage, 0xFF00, 2);
+    EmitUnsigned(out, kUsage, 0x02);
+    EmitUnsigned(out, kCollection, 0x01);
+    EmitFeatureReports(out, info.second, info.secondCount, 0);
+    out->push_back(kEndCollection);
+}
+
+// Global Usage Page items up to `size` bytes: no bearing on any report.
+void Pad(std::vector<std::uint8_t>* out, std::size_t size) {
+    while (out->size() + 2 <= size) {
+        out->push_back(kUsagePage | 1);
+        out->push_back(0x0D);
+    }
+    if (out->size() < size) out->push_back(kUsagePage);  // no data: usage page 0
+}
+
 std::vector<std::uint8_t> ControllerDescriptor(const VcDeviceInfo& info) {
     std::vector<std::uint8_t> out;
     EmitUnsigned(&out, kUsagePage, 0x0D);  // digitizer
     EmitUnsigned(&out, kUsage, 0x04);      // touch screen
     EmitUnsigned(&out, kCollection, 0x01);  // application
-    // A constant pad byte first: present in every input report, never a value.
-    EmitUnsigned(&out, kReportSize, 8);
-    EmitUnsigned(&out, kReportCount, 1);
-    EmitUnsigned(&out, kInput, kConstant | kVariable);
-    EmitValues(&out, info);
-    EmitFeatureReport(&out, info.featureReportLength);
+    EmitInputReport(&out, info);
+    EmitFeatureReports(&out, info.declared, info.declaredCount, info.featureReportLength);
     out.push_back(kEndCollection);
+    EmitSecondCollection(&out, info);
+    Pad(&out, info.descriptorSize);
     return out;
 }
 

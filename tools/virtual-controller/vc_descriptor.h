@@ -6,28 +6,33 @@
 // entry), not from the whole controller config: the descriptor states only
 // the HID facts, never the firmware's behaviour.
 //
-// A controller's descriptor: one application collection (digitizer, touch
-// screen) holding
+// A controller's descriptor is built from parts: one application collection
+// (digitizer, touch screen) holding
 //   - an input report: one constant pad byte, then `valueCapCount` variable
 //     input values (generic desktop X, Y, Z), each its own main item with
 //     logical minimum 0 (or the maximum itself when that is negative, so the
 //     range stays valid) and the configured logical maximum in the shortest
-//     signed encoding; 16 bits each when the range fits, else 32;
-//   - a feature report of `featureReportLength` bytes, the report-ID byte
-//     included: `featureReportLength - 1` vendor bytes in main items of at
-//     most 4096 bytes each (the kernel takes at most 12288 fields per item).
-//     A length of 1 is an empty feature item (the report-ID byte alone); a
-//     length of 0 declares no feature report at all.
+//     signed encoding; 16 bits each when the range fits, else 32. With
+//     `logicalMaxBytes`, the minimum is 0 and the maximum is written in that
+//     many bytes, as a descriptor writes 0..0xFFFF in two (the HID class
+//     reads that as -1);
+//   - its feature reports: without declared report IDs one of
+//     `featureReportLength` bytes, the report-ID byte included:
+//     `featureReportLength - 1` vendor bytes in main items of at most 4096
+//     bytes each (the kernel takes at most 12288 fields per item); a length
+//     of 1 is an empty feature item (the report-ID byte alone), 0 declares
+//     none. With declared IDs (`declared`), one such report under each ID,
+//     of its own length, and the input report under the first ID;
+// then, with `second`, a second application collection (vendor defined)
+// holding those feature reports; then, with `descriptorSize`, global Usage
+// Page items that pad the descriptor to that size.
 //
-// Report IDs: the descriptor declares none, so to the HID class every
-// report is report 0 and the feature report's length is its data plus the
-// one byte the transfer's report ID occupies. Which IDs (0x55, 0x01, 0x00) a
-// controller accepts in byte 0 of a transfer is its firmware's matter, as
-// with the real controllers (their firmware answers IDs the descriptor does
-// not list, which is why the program tries three): the hidraw interposer and
-// the uhid device decide it from the controller config, not from the
-// descriptor. A descriptor with report IDs could not express "0x00 too" in
-// any case, since declaring any ID makes report 0 invalid.
+// Report IDs: without declared IDs, to the HID class every report is report
+// 0 and the feature report's length is its data plus the one byte the
+// transfer's report ID occupies. The devices on Linux (the hidraw
+// interposer, vc-uhid) check every request against this descriptor as a
+// device's HID stack does (VcSystem::wireRequests); which of 0x55, 0x01 and
+// 0x00 the firmware then answers is the config's `report-ids`.
 //
 // Any other device gets a plain three-button relative mouse descriptor.
 #ifndef KELCALIB_TOOLS_VC_DESCRIPTOR_H

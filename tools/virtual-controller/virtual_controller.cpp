@@ -46,14 +46,31 @@ bool ValidController(const VcSystem& system, int controller) {
 }
 
 
+// A logical maximum as the HID class reads it: written in logicalMaxBytes
+// bytes, it is their value signed by that size.
+std::int32_t LogicalMaxAsRead(const VcControllerConfig& config, int index) {
+    const std::int32_t value = config.logicalMax[index];
+    if (config.logicalMaxBytes == 1) return static_cast<std::int8_t>(value & 0xFF);
+    if (config.logicalMaxBytes == 2) return static_cast<std::int16_t>(value & 0xFFFF);
+    return value;
+}
+
 // Common checks of both transfer directions, counting the transfer.
-VcResult CheckTransfer(VcControllerState* state, const std::uint8_t* report, std::uint32_t length) {
+VcResult CheckTransfer(VcControllerState* state, bool wire, const std::uint8_t* report,
+                       std::uint32_t length) {
     ++state->transfers;
     if (state->config.faults.goneAfter >= 0 && state->transfers > state->config.faults.goneAfter) {
         state->gone = true;
     }
     if (state->gone) return VcResult::kGone;
-    if (report == nullptr || length == 0 || length != state->config.featureReportLength) {
+    if (report == nullptr || length == 0) return VcResult::kBadLength;
+    if (wire) {
+        // The device's HID stack: a report its descriptor does not declare
+        // is stalled, a declared one must come at its own length.
+        const std::uint32_t declared = VcWireReportLength(state->config, report[0]);
+        if (declared == 0) return VcResult::kRefused;
+        if (length != declared) return VcResult::kBadLength;
+    } else if (length != state->config.featureReportLength) {
         return VcResult::kBadLength;
     }
     const int slot = ReportIdSlot(report[0]);
@@ -328,7 +345,19 @@ bool VcGetDeviceInfo(const VcSystem& system, int deviceIndex, VcDeviceInfo* info
         info->featureReportLength = c.featureReportLength;
         info->attributesReadable = true;
         info->valueCapCount = c.valueCapCount;
-        std::copy(c.logicalMax, c.logicalMax + kVcMaxValueCaps, info->logicalMax);
+        for (int i = 0; i < kVcMaxValueCaps; ++i) info->logicalMax[i] = LogicalMaxAsRead(c, i);
+        const auto copy = [&c](const std::vector<VcFeatureReport>& from, VcFeatureReport* to,
+                               std::int32_t* count) {
+            *count = static_cast<std::int32_t>(std::min<std::size_t>(from.size(), kVcMaxDeclaredReports));
+            for (std::int32_t i = 0; i < *count; ++i) {
+                to[i] = from[static_cast<std::size_t>(i)];
+                if (to[i].length == 0) to[i].length = c.featureReportLength;
+            }
+        };
+        copy(c.declaredReports, info->declared, &info->declaredCount);
+        copy(c.secondCollection, info->second, &info->secondCount);
+        info->logicalMaxBytes = c.logicalMaxBytes;
+        info->descriptorSize = c.descriptorSize;
     } else {
         const VcOtherDevice& o = system.config.others[static_cast<std::size_t>(entry.index)];
         info->controllerIndex = -1;
@@ -347,7 +376,7 @@ VcResult VcSetFeature(VcSystem* system, int controller, const std::uint8_t* repo
     if (!ValidController(*system, controller)) return VcResult::kGone;
     VcControllerState* state = &system->controllers[static_cast<std::size_t>(controller)];
     ++state->setCount;
-    const VcResult result = CheckTransfer(state, report, length);
+    const VcResult result = CheckTransfer(state, system->wireRequests, report, length);
     LogTransfer(system, controller, VcLogKind::kSet, report, length, result);
     if (result == VcResult::kOk) RunCommand(system, controller, report + 1, length - 1);
     return result;
@@ -358,7 +387,7 @@ VcResult VcGetFeature(VcSystem* system, int controller, std::uint8_t* report,
     if (!ValidController(*system, controller)) return VcResult::kGone;
     VcControllerState* state = &system->controllers[static_cast<std::size_t>(controller)];
     ++state->getCount;
-    const VcResult result = CheckTransfer(state, report, length);
+    const VcResult result = CheckTransfer(state, system->wireRequests, report, length);
     if (result == VcResult::kOk) {
         const std::uint8_t reportId = report[0];
         std::memset(report + 1, 0, length - 1);
@@ -381,6 +410,16 @@ VcResult VcGetFeature(VcSystem* system, int controller, std::uint8_t* report,
     }
     LogTransfer(system, controller, VcLogKind::kGet, report, length, result);
     return result;
+}
+
+std::uint32_t VcWireReportLength(const VcControllerConfig& config, std::uint8_t reportId) {
+    if (config.declaredReports.empty()) return reportId == 0 ? config.featureReportLength : 0;
+    for (const auto* reports : {&config.declaredReports, &config.secondCollection}) {
+        for (const VcFeatureReport& report : *reports) {
+            if (report.id == reportId) return report.length != 0 ? report.length : config.featureReportLength;
+        }
+    }
+    return 0;
 }
 
 std::uint32_t VcTransferDelayMs(const VcSystem& system, int controller) {
@@ -429,8 +468,10 @@ bool VcWhereTouchLands(const VcSystem& system, int controller, const VcTouch& to
     landing->deviceX = VcApplyAxis(state.active.axis[0], landing->rawX, landing->rawY);
     landing->deviceY = VcApplyAxis(state.active.axis[1], landing->rawX, landing->rawY);
     const VcControllerConfig& c = state.config;
-    const double maxX = (c.valueCapCount >= 1 && c.logicalMax[0] > 0) ? c.logicalMax[0] : 0x7FFF;
-    const double maxY = (c.valueCapCount >= 2 && c.logicalMax[1] > 0) ? c.logicalMax[1] : 0x7FFF;
+    const std::int32_t readX = LogicalMaxAsRead(c, 0);
+    const std::int32_t readY = LogicalMaxAsRead(c, 1);
+    const double maxX = (c.valueCapCount >= 1 && readX > 0) ? readX : 0x7FFF;
+    const double maxY = (c.valueCapCount >= 2 && readY > 0) ? readY : 0x7FFF;
     landing->screenX = static_cast<double>(landing->deviceX) * touch.screenWidth / maxX;
     landing->screenY = static_cast<double>(landing->deviceY) * touch.screenHeight / maxY;
     return true;

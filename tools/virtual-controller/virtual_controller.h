@@ -22,6 +22,14 @@ constexpr const char* kVcConfigEnvironmentVariable = "KELCALIB_VC_CONFIG";
 
 constexpr int kVcMaxControllers = 4;
 constexpr int kVcMaxValueCaps = 3;
+constexpr int kVcMaxDeclaredReports = 8;
+
+// A feature report a controller's report descriptor declares: its report ID
+// and its length, report-ID byte included (0: the controller's report-length).
+struct VcFeatureReport {
+    std::uint8_t id;
+    std::uint16_t length;
+};
 
 // One axis of the firmware's coefficients:
 // device = (factorX * rawX + factorY * rawY) / divisor + offset, in 64-bit.
@@ -93,6 +101,18 @@ struct VcControllerConfig {
     // ID (under every ID) from the start until the first command.
     bool hasCannedReport;
     std::vector<std::uint8_t> cannedReport;
+    // The report descriptor a Linux device presents (vc_descriptor.h): the
+    // feature report IDs its collection declares (none: no report IDs, one
+    // feature report of featureReportLength), those of a second top-level
+    // collection, the size of the logical maxima's items (0: the shortest
+    // signed one) and a size to pad the descriptor to (0: none).
+    std::vector<VcFeatureReport> declaredReports;
+    std::vector<VcFeatureReport> secondCollection;
+    std::uint8_t logicalMaxBytes;
+    std::uint16_t descriptorSize;
+    // The product name a Linux device gives (HIDIOCGRAWNAME); empty: its
+    // default name.
+    std::string name;
 };
 
 VcControllerConfig VcDefaultControllerConfig();
@@ -138,7 +158,16 @@ struct VcDeviceInfo {
     std::uint16_t featureReportLength;  // 0 for other devices
     bool attributesReadable;            // false: HidD_GetAttributes fails
     std::int32_t valueCapCount;
+    // As the HID class reads them: with logical-max-bytes, the configured
+    // value's low bytes signed by that size.
     std::int32_t logicalMax[kVcMaxValueCaps];
+    // The report descriptor's shape (VcControllerConfig), lengths resolved.
+    std::int32_t declaredCount;
+    VcFeatureReport declared[kVcMaxDeclaredReports];
+    std::int32_t secondCount;
+    VcFeatureReport second[kVcMaxDeclaredReports];
+    std::uint8_t logicalMaxBytes;
+    std::uint16_t descriptorSize;
 };
 
 // What a transfer did.
@@ -210,6 +239,13 @@ struct VcSystem {
     std::vector<VcControllerState> controllers;
     std::vector<VcLogEntry> log;
     std::int64_t nextSequence;
+    // Transfers are the requests a device sees (the hidraw interposer,
+    // vc-uhid), checked against its report descriptor as a device's HID
+    // stack does: without report IDs only report 0, with them only the
+    // declared IDs, each at its own length. Otherwise (the replacement
+    // DLLs) any of the three IDs at featureReportLength, as `report-ids`
+    // allows.
+    bool wireRequests = false;
 };
 
 // Creates all devices of `config` afresh (committed coefficients loaded from
@@ -231,6 +267,11 @@ VcResult VcSetFeature(VcSystem* system, int controller, const std::uint8_t* repo
 // position of `touch`.
 VcResult VcGetFeature(VcSystem* system, int controller, std::uint8_t* report,
                       std::uint32_t length, const VcTouch& touch);
+
+// The length a transfer under `reportId` must have on the wire
+// (wireRequests): its declared length, 0 when the descriptor declares no
+// such report.
+std::uint32_t VcWireReportLength(const VcControllerConfig& config, std::uint8_t reportId);
 
 // How long every transfer of this controller should take (fault "slow").
 std::uint32_t VcTransferDelayMs(const VcSystem& system, int controller);

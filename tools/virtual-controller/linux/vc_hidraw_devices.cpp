@@ -1,8 +1,12 @@
 // The virtual hidraw devices (see vc_hidraw_devices.h).
 #include "tools/virtual-controller/linux/vc_hidraw_devices.h"
 
+#include <fcntl.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -36,6 +40,7 @@ struct State {
     std::vector<Device> devices;
     unsigned firstNode = 0;
     std::map<int, int> fds;  // open descriptor -> entry
+    std::map<int, int> lockFiles;  // open descriptor -> its lock file's descriptor
 };
 
 // Never destroyed: libc calls can come in while the process exits.
@@ -122,6 +127,7 @@ void Load(State& state) {
     }
     state.configOk = ok;
     VcReset(&state.system, ok ? config : VcConfig());
+    state.system.wireRequests = true;  // requests as a device sees them
     const std::vector<int> denied = DeniedEntries();
     for (int i = 0; i < VcDeviceCount(state.system); ++i) {
         Device device{};
@@ -168,7 +174,12 @@ bool NodeNumber(const char* text, const char* rest, unsigned long* number) {
     return true;
 }
 
-std::string DeviceName(const Device& device) {
+std::string DeviceName(const State& state, const Device& device) {
+    if (device.info.isController) {
+        const std::string& configured =
+            state.system.controllers[static_cast<std::size_t>(device.info.controllerIndex)].config.name;
+        if (!configured.empty()) return configured;
+    }
     char name[64];
     if (device.info.isController) {
         std::snprintf(name, sizeof name, "KelCalib virtual controller %d", device.info.controllerIndex);
@@ -285,7 +296,7 @@ std::string VcHidrawUevent(int entry) {
     const Device& device = state.devices[static_cast<std::size_t>(entry)];
     char text[160];
     std::snprintf(text, sizeof text, "DRIVER=hid-generic\nHID_ID=0003:%08X:%08X\nHID_NAME=%s\n",
-                  device.info.vendorId, device.info.productId, DeviceName(device).c_str());
+                  device.info.vendorId, device.info.productId, DeviceName(state, device).c_str());
     return text;
 }
 
@@ -297,8 +308,40 @@ void VcHidrawAddFd(int fd, int entry) {
 
 void VcHidrawRemoveFd(int fd) {
     State& state = Shared();
-    std::lock_guard<std::mutex> guard(state.lock);
-    state.fds.erase(fd);
+    int lockFile = -1;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        state.fds.erase(fd);
+        const auto found = state.lockFiles.find(fd);
+        if (found != state.lockFiles.end()) {
+            lockFile = found->second;
+            state.lockFiles.erase(found);
+        }
+    }
+    // Straight to the kernel: the interposer's own close would come back here.
+    if (lockFile >= 0) syscall(SYS_close, lockFile);
+}
+
+int VcHidrawFlock(int fd, int operation) {
+    State& state = Shared();
+    int lockFile = -1;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        const auto entry = state.fds.find(fd);
+        if (entry == state.fds.end()) return Fail(EBADF);
+        const auto found = state.lockFiles.find(fd);
+        if (found != state.lockFiles.end()) {
+            lockFile = found->second;
+        } else {
+            const std::string path =
+                state.configPath + ".hidraw" + std::to_string(state.firstNode + static_cast<unsigned>(entry->second)) + ".lock";
+            lockFile = static_cast<int>(
+                syscall(SYS_openat, AT_FDCWD, path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+            if (lockFile < 0) return -1;
+            state.lockFiles[fd] = lockFile;
+        }
+    }
+    return static_cast<int>(syscall(SYS_flock, lockFile, operation));
 }
 
 int VcHidrawEntryOfFd(int fd) {
@@ -350,7 +393,7 @@ int VcHidrawIoctl(int entry, unsigned long request, void* argument) {
         std::memcpy(argument, &info, sizeof info);
         return 0;
     }
-    if (direction == _IOC_READ && number == 0x04) return CopyString(DeviceName(device), argument, size);
+    if (direction == _IOC_READ && number == 0x04) return CopyString(DeviceName(state, device), argument, size);
     if (direction == _IOC_READ && number == 0x05) {
         return CopyString("kelcalib-virtual/input" + std::to_string(entry), argument, size);
     }

@@ -37,7 +37,8 @@ bool VcHidrawDenied(int entry);
 // The text of the entry's sysfs uevent file (HID_ID, HID_NAME).
 std::string VcHidrawUevent(int entry);
 
-// Descriptors open on virtual nodes.
+// Descriptors open on virtual nodes. Removing one closes the lock file
+// VcHidrawFlock opened for it.
 void VcHidrawAddFd(int fd, int entry);
 void VcHidrawRemoveFd(int fd);
 int VcHidrawEntryOfFd(int fd);  // -1: not a virtual node
@@ -48,6 +49,13 @@ int VcHidrawOpenFdCount();
 // IDs the controller refuses fail with EPIPE, a wrong length with EINVAL, a
 // gone controller with ENODEV) and a "slow" controller takes its time.
 int VcHidrawIoctl(int entry, unsigned long request, void* argument);
+
+// flock on a virtual node's descriptor. A virtual descriptor is an eventfd,
+// and all eventfds share one inode, so their locks would all be one lock;
+// the lock is instead taken on a file of the node's own beside the config
+// (CONFIG.hidrawN.lock), opened for that descriptor, so that two processes
+// using the same config contend for each node as for a kernel's node.
+int VcHidrawFlock(int fd, int operation);
 
 // Re-reads the config and starts every device afresh. False when the
 // config cannot be read (there are then no devices).

@@ -8,7 +8,8 @@
 // read, as a hidraw node without input reports), so poll, read with
 // O_NONBLOCK, fcntl and exec behave as the kernel's would; the interposer
 // only tracks which descriptors stand for which device, through dup, dup2,
-// dup3, fcntl(F_DUPFD[_CLOEXEC]) and close. Only absolute paths are
+// dup3, fcntl(F_DUPFD[_CLOEXEC]) and close, and takes flock on them over to
+// a lock file of each node (vc_hidraw_devices.h). Only absolute paths are
 // recognised (also for openat).
 #undef _FORTIFY_SOURCE
 #include <dirent.h>
@@ -208,6 +209,12 @@ EXPORTED int close(int fd) {
     NEXT(close, int (*)(int));
     VcHidrawRemoveFd(fd);
     return next_close(fd);
+}
+
+EXPORTED int flock(int fd, int operation) {
+    NEXT(flock, int (*)(int, int));
+    if (VcHidrawEntryOfFd(fd) >= 0) return VcHidrawFlock(fd, operation);
+    return next_flock(fd, operation);
 }
 
 EXPORTED int dup(int fd) {

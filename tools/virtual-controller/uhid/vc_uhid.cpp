@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -67,12 +68,14 @@ bool WriteEvent(int fd, const uhid_event& event) {
 bool CreateDevice(int entryIndex, UhidDevice* device) {
     VcDeviceInfo info;
     if (!VcGetDeviceInfo(gSystem, entryIndex, &info)) return false;
-    if (info.isController && info.featureReportLength > UHID_DATA_MAX) {
+    std::uint32_t longest = info.featureReportLength;
+    for (int i = 0; i < info.declaredCount; ++i) longest = std::max<std::uint32_t>(longest, info.declared[i].length);
+    for (int i = 0; i < info.secondCount; ++i) longest = std::max<std::uint32_t>(longest, info.second[i].length);
+    if (info.isController && longest > UHID_DATA_MAX) {
         std::fprintf(stderr,
-                     "vc-uhid: controller %d: report-length %u exceeds the %d bytes a uhid device "
-                     "can answer\n",
-                     info.controllerIndex, static_cast<unsigned>(info.featureReportLength),
-                     UHID_DATA_MAX);
+                     "vc-uhid: controller %d: a feature report of %u bytes exceeds the %d bytes a "
+                     "uhid device can answer\n",
+                     info.controllerIndex, static_cast<unsigned>(longest), UHID_DATA_MAX);
         return false;
     }
     const std::vector<std::uint8_t> descriptor = VcReportDescriptor(info);
@@ -116,7 +119,11 @@ bool CreateDevice(int entryIndex, UhidDevice* device) {
 bool AnswerGetReport(const UhidDevice& device, std::uint8_t reportId, std::uint8_t* data,
                      std::uint16_t* size) {
     const VcControllerState& state = gSystem.controllers[static_cast<std::size_t>(device.controller)];
-    const std::uint32_t length = state.config.featureReportLength;
+    // The request carries no length: the report's own, as a device answers
+    // it (an undeclared report goes to the model at report-length, which
+    // refuses and logs it).
+    std::uint32_t length = VcWireReportLength(state.config, reportId);
+    if (length == 0) length = state.config.featureReportLength;
     if (length < 1 || length > UHID_DATA_MAX) return false;
     data[0] = reportId;
     const VcTouch touch = ReadTouch(gTouchPath);
@@ -272,6 +279,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     VcReset(&gSystem, config);
+    gSystem.wireRequests = true;  // requests as a device sees them
 
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
