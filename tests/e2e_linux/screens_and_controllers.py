@@ -3,6 +3,7 @@
 calibrated display, and a display turned a quarter. Played by e2e_linux.py,
 whose SCENARIOS take these in; TWO_MONITORS and ROTATED name the scenarios
 that need Xorg's two monitors or Xephyr's turned output."""
+import fcntl
 import json
 import os
 import subprocess
@@ -53,12 +54,21 @@ def press_ok(run):
 
 
 def by_index_and_device(run):
-    """Two controllers: --index 1 calibrates the second and only it; then
-    --device /dev/hidraw0 the first and only it."""
+    """Two controllers, the first held by another program (the lock every
+    program of the project takes on a node): --index 0 is told it is in use
+    and sends nothing; --index 1 calibrates the second, and only it,
+    meanwhile. Once the first is free, --device /dev/hidraw0 calibrates it
+    and only it."""
     second_store = os.path.join(run.dir, "store1.txt")
-    run.args = ["--index", "1"]
-    run.watched = 1
-    calibrate_and_answer_yes(run)
+    with open(run.conf + ".hidraw0.lock", "w") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        run.args = ["--index", "0"]
+        run.start()
+        press_ok(run)
+        run.check("in use" in run.output("stderr.txt"), "controller 0 in use told")
+        again(run, ["--index", "1"])
+        run.watched = 1
+        calibrate_and_answer_yes(run)
     run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "controller 1: a whole calibration")
     with open(second_store) as f:
         committed = f.read()

@@ -1,10 +1,12 @@
 /* X input device properties for the Linux scenarios, where the X server has
    no real touch device: plants the "Device Node" property an input driver
    sets (so a test device stands for an event device of the controller) and
-   prints a device's coordinate transformation matrix.
+   float properties such as a driver's calibration, and prints a device's
+   coordinate transformation matrix.
 
-     x-input-props set-node DEVICE PATH   DEVICE: an X input device's name
-     x-input-props matrix DEVICE          nine numbers on one line
+     x-input-props set-node DEVICE PATH            DEVICE: an X input device's name
+     x-input-props set-floats DEVICE PROPERTY V... creates or replaces PROPERTY
+     x-input-props matrix DEVICE                   nine numbers on one line
 
    Exits 0 when done, 1 when the device or property is not there, 2 for a bad
    command line. */
@@ -12,6 +14,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static int find_device(Display* display, const char* name) {
@@ -46,9 +49,20 @@ static int print_matrix(Display* display, int id) {
     return 0;
 }
 
+static void set_floats(Display* display, int id, const char* name, int count, char** values) {
+    float numbers[16];
+    for (int i = 0; i < count && i < 16; ++i) numbers[i] = (float)atof(values[i]);
+    XIChangeProperty(display, id, XInternAtom(display, name, False), XInternAtom(display, "FLOAT", False),
+                     32, XIPropModeReplace, (unsigned char*)numbers, count < 16 ? count : 16);
+}
+
 int main(int argc, char** argv) {
-    if (argc < 3 || (strcmp(argv[1], "set-node") == 0 ? argc != 4 : strcmp(argv[1], "matrix") != 0 || argc != 3)) {
-        fprintf(stderr, "usage: x-input-props set-node DEVICE PATH | matrix DEVICE\n");
+    const int setNode = argc == 4 && strcmp(argv[1], "set-node") == 0;
+    const int setFloats = argc >= 5 && strcmp(argv[1], "set-floats") == 0;
+    const int matrix = argc == 3 && strcmp(argv[1], "matrix") == 0;
+    if (!setNode && !setFloats && !matrix) {
+        fprintf(stderr, "usage: x-input-props set-node DEVICE PATH | set-floats DEVICE PROPERTY V... | "
+                        "matrix DEVICE\n");
         return 2;
     }
     Display* display = XOpenDisplay(NULL);
@@ -60,8 +74,12 @@ int main(int argc, char** argv) {
     const int id = find_device(display, argv[2]);
     if (id < 0) {
         fprintf(stderr, "x-input-props: no input device '%s'\n", argv[2]);
-    } else if (strcmp(argv[1], "matrix") == 0) {
+    } else if (matrix) {
         status = print_matrix(display, id);
+    } else if (setFloats) {
+        set_floats(display, id, argv[3], argc - 4, argv + 4);
+        XSync(display, False);
+        status = 0;
     } else {
         Atom property = XInternAtom(display, "Device Node", False);
         XIChangeProperty(display, id, property, XA_STRING, 8, XIPropModeReplace,
