@@ -24,17 +24,6 @@ bool NodeOfDevice(const char* device, unsigned* node, char* problem, std::size_t
 
 }  // namespace
 
-std::vector<HidInterfaceInfo> ListHidNodes(std::uint16_t vendorId) {
-    std::vector<HidInterfaceInfo> list(16);
-    for (;;) {
-        const int count = ListHidInterfaces(vendorId, list.data(), static_cast<int>(list.size()));
-        if (count < 0) return {};
-        const bool all = static_cast<std::size_t>(count) <= list.size();
-        list.resize(static_cast<std::size_t>(count));
-        if (all) return list;
-    }
-}
-
 bool OpenChosenController(std::uint16_t vendorId, const ControllerChoice& choice,
                           ChosenController* chosen, char* problem, std::size_t size) {
     problem[0] = '\0';
@@ -47,7 +36,12 @@ bool OpenChosenController(std::uint16_t vendorId, const ControllerChoice& choice
     HidrawPath(wanted, wantedPath, sizeof wantedPath);
     // The controllers in the order OpenTouchDevice counts them: the match
     // index of the named node, or the node of the given index.
-    const std::vector<HidInterfaceInfo> nodes = ListHidNodes(vendorId);
+    bool listed = false;
+    const std::vector<HidInterfaceInfo> nodes = ListAllHidInterfaces(vendorId, &listed);
+    if (!listed) {
+        std::snprintf(problem, size, "the list of hidraw nodes in /dev cannot be read");
+        return false;
+    }
     std::uint16_t ours = 0;
     const HidInterfaceInfo* found = nullptr;
     for (const HidInterfaceInfo& info : nodes) {

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "device/hid_enumerate.h"
 
@@ -21,10 +20,6 @@ struct ChosenController {
     std::uint16_t index;    // its match index
     HidInterfaceInfo info;  // path, name, vendor and product
 };
-
-// Every hidraw node as ListHidInterfaces describes it, in search order
-// (empty when /dev cannot be read).
-std::vector<HidInterfaceInfo> ListHidNodes(std::uint16_t vendorId);
 
 // Opens the chosen controller into gSession (OpenTouchDevice at its match
 // index) and fills `chosen`. On false `problem` holds what to tell the user

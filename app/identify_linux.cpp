@@ -14,6 +14,7 @@
 #include "app/session_texts.h"
 #include "device/controller_protocol.h"
 #include "device/hid_device.h"
+#include "device/hid_enumerate.h"
 #include "device/hidraw_sysfs_linux.h"
 
 namespace {
@@ -177,7 +178,8 @@ void PrintJson(const std::vector<Controller>& controllers) {
 
 int RunIdentify(const char* fontPath, bool json) {
     std::vector<Controller> controllers;
-    for (const HidInterfaceInfo& info : ListHidNodes(gSession.vendorId)) {
+    bool listed = false;
+    for (const HidInterfaceInfo& info : ListAllHidInterfaces(gSession.vendorId, &listed)) {
         if (!info.ours) continue;
         Controller c{};
         c.info = info;
@@ -185,6 +187,10 @@ int RunIdentify(const char* fontPath, bool json) {
         unsigned node = 0;
         if (HidrawNodeNumber(info.path, &node)) HidrawEventDevices(node, &c.events);
         controllers.push_back(c);
+    }
+    if (!listed) {
+        std::fprintf(stderr, "kelcalib: the list of hidraw nodes in /dev cannot be read\n");
+        return 1;
     }
     const SessionState base = gSession;
     int opened = 0;

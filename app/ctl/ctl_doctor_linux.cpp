@@ -160,18 +160,6 @@ void CheckX(const EventDevices& events, int index, DoctorSection* section) {
     XCloseDisplay(x);
 }
 
-std::vector<HidInterfaceInfo> Interfaces(std::uint16_t vendorId, bool* ok) {
-    std::vector<HidInterfaceInfo> list(16);
-    for (;;) {
-        const int count = ListHidInterfaces(vendorId, list.data(), static_cast<int>(list.size()));
-        *ok = count >= 0;
-        if (count < 0) return {};
-        const bool all = static_cast<std::size_t>(count) <= list.size();
-        list.resize(static_cast<std::size_t>(count));
-        if (all) return list;
-    }
-}
-
 // The findings about one controller, or one node that may be one but
 // cannot be opened.
 DoctorSection CheckController(const CtlOptions& options, const HidInterfaceInfo& info, int index) {
@@ -227,7 +215,11 @@ DoctorSection CheckController(const CtlOptions& options, const HidInterfaceInfo&
 
 int RunDoctor(const CtlOptions& options) {
     bool listed = false;
-    const std::vector<HidInterfaceInfo> interfaces = Interfaces(options.vendorId, &listed);
+    const std::vector<HidInterfaceInfo> interfaces = ListAllHidInterfaces(options.vendorId, &listed);
+    if (!listed) {
+        std::fprintf(stderr, "kelcalib-ctl: cannot read the system's list of HID devices\n");
+        return kCtlExitDevice;
+    }
     std::vector<DoctorSection> sections;
     int index = 0;
     for (const HidInterfaceInfo& info : interfaces) {
