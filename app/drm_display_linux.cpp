@@ -1,5 +1,7 @@
 #include "app/drm_display_linux.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <xf86drm.h>
 #include <xf86drmMode.h>
 
@@ -30,4 +32,17 @@ bool DrmConnectorFacts(int fd, int display, DisplayFacts* facts) {
     }
     drmModeFreeResources(resources);
     return found;
+}
+
+int OpenDrmCard() {
+    for (int n = 0; n < 16; ++n) {
+        char path[32];
+        std::snprintf(path, sizeof path, "/dev/dri/card%d", n);
+        const int fd = open(path, O_RDWR | O_CLOEXEC);
+        if (fd < 0) continue;
+        DisplayFacts unused;
+        if (DrmConnectorFacts(fd, 0, &unused)) return fd;
+        close(fd);
+    }
+    return -1;
 }

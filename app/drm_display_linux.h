@@ -12,4 +12,8 @@ struct DisplayFacts;
 // rotated. False when there is no such connector.
 bool DrmConnectorFacts(int fd, int display, DisplayFacts* facts);
 
+// Opens the first DRM device (/dev/dri/card0, card1, ...) that has a
+// connected connector, as SDL's KMS/DRM driver picks it; -1 for none.
+int OpenDrmCard();
+
 #endif  // KELCALIB_APP_DRM_DISPLAY_LINUX_H

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "app/display_facts_linux.h"
 #include "app/identify_linux.h"
 #include "app/options_linux.h"
 #include "app/session_linux.h"
@@ -24,12 +25,18 @@ int ListDisplays() {
         std::fprintf(stderr, "kelcalib: no display: %s\n", SDL_GetError());
         return 1;
     }
+    // The physical size and rotation the program takes, and the radius of
+    // the targets that follows from them.
     for (int i = 0; i < count; ++i) {
         SDL_Rect b = {0, 0, 0, 0};
         SDL_GetDisplayBounds(i, &b);
-        const char* name = SDL_GetDisplayName(i);
-        std::printf("%d: %dx%d at %d,%d%s  %s\n", i, b.w, b.h, b.x, b.y,
-                    i == 0 ? " (primary)" : "", name != nullptr ? name : "");
+        DisplayFacts facts;
+        ReadDisplayFacts(nullptr, i, DisplayArea{b.x, b.y, b.w, b.h}, &facts);
+        char size[64];
+        DescribeDisplayFacts(facts, size, sizeof size);
+        std::printf("%d: %dx%d at %d,%d%s  %s  (%s; targets %d px)\n", i, b.w, b.h, b.x, b.y,
+                    i == 0 ? " (primary)" : "", facts.name, size,
+                    static_cast<int>(TargetRadiusOn(facts, b.h)));
     }
     return 0;
 }

@@ -24,12 +24,6 @@ bool Fail(char* error, int capacity, const char* what) {
     return false;
 }
 
-// The radius of 10 mm from the display's physical height as it is shown;
-// a display without one gets the fallback of TargetRadiusPixels.
-std::int32_t RadiusFor(const DisplayFacts& facts, std::int32_t height) {
-    return TargetRadiusPixels(gSession.targetRadiusMm, height, facts.heightMm, 0);
-}
-
 }  // namespace
 
 bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int capacity) {
@@ -73,7 +67,7 @@ bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int c
     // the expected positions with the display).
     ReadDisplayFacts(gScreen.window, display, DisplayArea{bounds.x, bounds.y, bounds.w, bounds.h},
                      &gScreen.facts);
-    gSession.targetRadiusPx = RadiusFor(gScreen.facts, bounds.h);
+    gSession.targetRadiusPx = TargetRadiusOn(gScreen.facts, bounds.h);
     gSession.displayOrientation = gScreen.facts.orientation;
     // Software rendering: the same pixels on every video driver, and
     // nothing to start up for a screen this simple.

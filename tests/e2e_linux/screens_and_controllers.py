@@ -118,6 +118,10 @@ def identify(run):
     """Two controllers, of which only the second reports touches: display 0
     passed by with Esc, a touch on display 1 pairs the second with it."""
     plant_system(run, {0: 8, 1: 9})
+    listed = subprocess.run([linux_run.OPTIONS.exe, "--list-displays"], capture_output=True, text=True,
+                            env=run.x.env({"ASAN_OPTIONS": "detect_leaks=0"}), timeout=20).stdout
+    run.equal(listed.splitlines()[1:], ["1: 1024x768 at 800,0  DUMMY1  (no size known; targets 37 px)"],
+              "--list-displays names the outputs")
     run.args = ["--identify", "--json"]
     run.start()
     run.wait_for("display 0's prompt", lambda: showing(run.screenshot("prompt0"), 0), 20)
@@ -204,6 +208,10 @@ def rotated(run):
     """A display turned a quarter (768 x 1024): targets and radius (10 mm at
     96 dpi: the output gives no size) on it, and the firmware calibrated in the
     panel's own orientation: a straight panel gets the straight records."""
+    listed = subprocess.run([linux_run.OPTIONS.exe, "--list-displays"], capture_output=True, text=True,
+                            env=run.x.env({"ASAN_OPTIONS": "detect_leaks=0"}), timeout=20).stdout
+    run.equal(listed.strip(), "0: 768x1024 at 0,0 (primary)  default  (no size known, turned left; targets 37 px)",
+              "--list-displays: the turn and the radius")
     run.start()
     run.wait_cues(1)
     linux_run.check_first_target(run)
