@@ -189,6 +189,17 @@ TEST(VmCtl, WatchPrintsTheTouchesTheFirmwareReportsThenAborts) {
     EXPECT_EQ(scene.StoreText(), "");
 }
 
+TEST(VmCtl, WatchEndsWhenTheKernelSaysTheControllerIsGone) {
+    // Unplugged at its fifth transfer: the kernel's ENODEV from then on ends
+    // the watch with exit 1 and why, long before its ten seconds.
+    VmScene scene;
+    ASSERT_TRUE(scene.Start(Controller("fault gone-after 4"))) << scene.error;
+    ASSERT_TRUE(WriteTouch(scene.touch, "512 384"));
+    const CtlRun run = RunCtl(scene, {"watch", "--seconds", "10"});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_TRUE(Has(run.err, "controller 0 is gone (unplugged?)")) << run.err;
+}
+
 TEST(VmCtl, ResetCommitsTheIdentityOnlyWhenAskedAndAccepted) {
     const std::string before = StoreOf(2, 0, 5, 3, 0, 2, 7, 3);
     const std::string identity = VcFormatStore(VcIdentityCoefficients());
