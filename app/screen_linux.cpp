@@ -70,7 +70,15 @@ bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int c
     gSession.targetRadiusPx = TargetRadiusOn(gScreen.facts, bounds.h);
     gSession.displayOrientation = gScreen.facts.orientation;
     // Software rendering: the same pixels on every video driver, and
-    // nothing to start up for a screen this simple.
+    // nothing to start up for a screen this simple. On X11 its frames go
+    // straight to the window: SDL would otherwise hand them over through an
+    // OpenGL texture, starting a GL driver (on a machine without a GPU, a
+    // software rasteriser) first, which delays the first target by about
+    // 100 ms. Wayland and KMS/DRM have only that path. The environment
+    // variable of the same name still overrides this.
+    if (driver != nullptr && SDL_strcmp(driver, "x11") == 0) {
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    }
     gScreen.renderer = SDL_CreateRenderer(gScreen.window, -1, SDL_RENDERER_SOFTWARE);
     if (gScreen.renderer == nullptr) return Fail(error, capacity, "cannot draw in the window");
     SDL_ShowCursor(SDL_DISABLE);

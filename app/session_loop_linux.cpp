@@ -41,17 +41,18 @@ void SetCollecting(bool collecting) {
 }
 
 void OnStartPass() {
-    SetCollecting(true);
     gSession.elapsedMs = 0;
+    // The grab comes once the identity records were accepted, as on
+    // Windows, where the touch hook does.
     if (ResetToIdentity()) {
+        SetCollecting(true);
         gSession.pointCount = 0;
         PostSessionMessage(WM_CALIB_NEXT);
         return;
     }
-    // The pass ends here: the grab goes before the message, which is
-    // answered by touch or key. Answered or closed, the session is
-    // abandoned: the abort command goes out once.
-    SetCollecting(false);
+    // The pass ends here, never having grabbed: the message is answered by
+    // touch or key. Answered or closed, the session is abandoned: the abort
+    // command goes out once.
     ShowBox(kTransferErrorUtf8, kFatalCaptionUtf8, BoxKind::kOk);
     PaintTargetScreen();
     PostSessionMessage(WM_CALIB_ABORT);
@@ -60,7 +61,8 @@ void OnStartPass() {
 void OnSolve() {
     SetCollecting(false);
     ComputeCalibration();
-    if (!SendCoefficients()) {
+    // Coincident or collinear points leave nothing to try: a new pass.
+    if (!gSession.coefficients.valid || !SendCoefficients()) {
         PostSessionMessage(WM_CALIB_START);
         return;
     }

@@ -64,25 +64,27 @@ void RemoveTouchHook() {
 }
 
 void OnStartPass(HWND window) {
+    gSession.elapsedMs = 0;
+    if (!ResetToIdentity()) {
+        // The pass ends before it began: no hook, capture or cross cursor
+        // was set up, so a tap on the box's button is the box's own.
+        CenteredMessageBox(window, kTransferErrorText, kFatalCaption, MB_OK | MB_ICONWARNING);
+        Post(window, WM_CALIB_ABORT);
+        return;
+    }
+    // Hook, cross cursor and capture come only once the identity records
+    // were accepted. The handshake blocks this thread for 400 ms at least
+    // (about 8 s when refused), and Windows silently removes a low-level hook
+    // that does not answer within its LowLevelHooksTimeout: a finger still
+    // moving from the last answer would cost the pass its hook. From here on
+    // the only transfers while the hook is in place are the target cue and
+    // the hook's own reads.
     gSession.mouseHook =
         SetWindowsHookExW(WH_MOUSE_LL, TouchCaptureHook, gSession.instance, 0);
     SetCursor(gSession.targetCursor);
     SetCapture(window);
-    gSession.elapsedMs = 0;
-    if (ResetToIdentity()) {
-        gSession.pointCount = 0;
-        Post(window, WM_CALIB_NEXT);
-        return;
-    }
-    // The pass ends here. Hook, capture and cross cursor go before the box
-    // is shown: with the hook in place a tap on the box's button would be
-    // swallowed and read as a calibration point, and a machine whose only
-    // pointer is the touch screen could not answer the box at all.
-    RemoveTouchHook();
-    ReleaseCapture();
-    SetCursor(gSession.arrowCursor);
-    CenteredMessageBox(window, kTransferErrorText, kFatalCaption, MB_OK | MB_ICONWARNING);
-    Post(window, WM_CALIB_ABORT);
+    gSession.pointCount = 0;
+    Post(window, WM_CALIB_NEXT);
 }
 
 void OnSolve(HWND window) {
@@ -90,7 +92,10 @@ void OnSolve(HWND window) {
     SetCursor(gSession.arrowCursor);
     ReleaseCapture();
     ComputeCalibration();
-    if (!SendCoefficients()) {
+    // Coincident or collinear points leave no calibration to try: sent, it
+    // would put every touch in one spot, and the question could no longer
+    // be answered by touch. A new pass starts instead.
+    if (!gSession.coefficients.valid || !SendCoefficients()) {
         Post(window, WM_CALIB_START);
         return;
     }
@@ -102,7 +107,14 @@ void OnSolve(HWND window) {
     if (!DeviceIsOpen()) {
         return;
     }
-    if (answer == IDNO) {
+    // Only Yes commits. A box that failed to open (0 from MessageBoxW; Wine
+    // gives -1) was never answered, so it counts as No: a new pass. Setting
+    // the box up took the keyboard focus from the window; it takes it back,
+    // so that Esc still ends the session.
+    if (answer != IDYES) {
+        if (answer != IDNO) {
+            SetFocus(window);
+        }
         Post(window, WM_CALIB_START);
         return;
     }

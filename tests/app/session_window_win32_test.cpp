@@ -47,6 +47,10 @@ int CountEvents(const std::string& prefix) {
     return n;
 }
 
+// The four targets of a 1024 x 768 screen.
+constexpr int kStraightX[4] = {204, 819, 819, 204};
+constexpr int kStraightY[4] = {153, 614, 153, 614};
+
 // A message box found by another thread: its text and where it stood.
 struct SeenBox {
     std::wstring text;
@@ -166,18 +170,16 @@ TEST_F(SessionWindow, HookSwallowsButtonsAndPassesEverythingElseUntouched) {
 TEST_F(SessionWindow, HookTurnsEachButtonsReleaseIntoPointsAndSolvesOnce) {
     SendTargetCue();
     const WPARAM releases[4] = {WM_LBUTTONUP, WM_RBUTTONUP, WM_MBUTTONUP, WM_LBUTTONUP};
-    const int screenX[4] = {204, 819, 819, 204};
-    const int screenY[4] = {153, 614, 153, 614};
     for (int i = 0; i < 4; ++i) {
-        VcNativeSetTouch(screenX[i], screenY[i], 1024, 768);
+        VcNativeSetTouch(kStraightX[i], kStraightY[i], 1024, 768);
         EXPECT_EQ(DebouncedRelease(releases[i]), 1);
         const std::vector<UINT> want =
             i < 3 ? std::vector<UINT>{WM_CALIB_NEXT} : std::vector<UINT>{WM_CALIB_NEXT, WM_CALIB_SOLVE};
         EXPECT_EQ(TakePosted(window_), want) << i;
         EXPECT_EQ(gSession.pointCount, i + 1);
         // Straight panel: raw = 65535 * pixel / size, rounded.
-        EXPECT_NEAR(gSession.rawPoints[i].x, 65535.0 * screenX[i] / 1024, 1) << i;
-        EXPECT_NEAR(gSession.rawPoints[i].y, 65535.0 * screenY[i] / 768, 1) << i;
+        EXPECT_NEAR(gSession.rawPoints[i].x, 65535.0 * kStraightX[i] / 1024, 1) << i;
+        EXPECT_NEAR(gSession.rawPoints[i].y, 65535.0 * kStraightY[i] / 768, 1) << i;
     }
     const std::int64_t reads = VcNativeGetCalls();
     EXPECT_EQ(DebouncedRelease(WM_LBUTTONUP), 1) << "a fifth release is still swallowed";
@@ -310,11 +312,9 @@ TEST_F(SessionWindow, ExitReleasesEverythingAndNeverTouchesTheClosedHandleAgain)
 
 // The four touches of a straight panel, as raw points.
 void StoreStraightPoints() {
-    const int x[4] = {204, 819, 819, 204};
-    const int y[4] = {153, 614, 153, 614};
     for (int i = 0; i < 4; ++i) {
-        gSession.rawPoints[i].x = 65535 * x[i] / 1024;
-        gSession.rawPoints[i].y = 65535 * y[i] / 768;
+        gSession.rawPoints[i].x = 65535 * kStraightX[i] / 1024;
+        gSession.rawPoints[i].y = 65535 * kStraightY[i] / 768;
     }
     gSession.pointCount = 4;
 }
@@ -362,6 +362,50 @@ TEST_F(SessionWindow, NothingIsCommittedWhenTheWindowClosesWhileTheQuestionIsOpe
     EXPECT_EQ(CountEvents("WC"), 0);
     EXPECT_EQ(gSession.device, nullptr);
     EXPECT_FALSE(IsWindow(window_));
+}
+
+// Each command sent, with whether the touch hook was in place as it went
+// out: "Cx-" is an X record sent without the hook, "Q+" a cue with it.
+std::vector<std::string> gSentWithHook;
+
+void RecordSentWithHook(const std::uint8_t* report, std::uint32_t length) {
+    // The report ID, then 0x01 and the command's letters.
+    std::string command = length < 4 ? "?" : std::string(1, static_cast<char>(report[2]));
+    if (command != "Q" && length >= 4) command += static_cast<char>(report[3]);
+    gSentWithHook.push_back(command + (gSession.mouseHook != nullptr ? "+" : "-"));
+}
+
+// A low-level hook that does not answer in time is removed by Windows
+// without a word, and every handshake blocks the thread for 400 ms or more:
+// over two passes (No, then Yes), only the cues go out with the hook in place.
+TEST_F(SessionWindow, NoHandshakeRunsWhileTheTouchHookIsInPlace) {
+    gSentWithHook.clear();
+    VcNativeObserveSets(RecordSentWithHook);
+    std::vector<UINT> queue{WM_CALIB_START};
+    for (int answer : {IDNO, IDYES}) {
+        BoxAnswerer question(kConfirmCaption, answer);
+        for (int step = 0; step < 40 && !queue.empty(); ++step) {
+            const UINT message = queue.front();
+            queue.erase(queue.begin());
+            Send(message);
+            if (message == WM_CALIB_NEXT && gSession.pointCount < kTargetCount) {
+                const int i = gSession.pointCount;
+                VcNativeSetTouch(kStraightX[i], kStraightY[i], 1024, 768);
+                EXPECT_EQ(DebouncedRelease(WM_LBUTTONUP), 1);
+            }
+            for (UINT posted : TakePosted(window_)) queue.push_back(posted);
+            if (message == WM_CALIB_SOLVE) break;
+        }
+        question.Join();
+        EXPECT_TRUE(question.seen.found) << answer;
+    }
+    VcNativeObserveSets(nullptr);
+    const std::vector<std::string> pass = {"Cx-", "Cy-", "Q+", "Q+", "Q+", "Q+", "Q+", "Cx-", "Cy-"};
+    std::vector<std::string> want = pass;
+    want.insert(want.end(), pass.begin(), pass.end());
+    want.insert(want.end(), {"CS-", "WC-"});
+    EXPECT_EQ(gSentWithHook, want);
+    EXPECT_EQ(queue, std::vector<UINT>{WM_CALIB_EXIT});
 }
 
 }  // namespace

@@ -70,6 +70,7 @@ class Run:
         argv, env = self.command(args, env)
         proc = subprocess.run(argv, env=env, input=stdin, capture_output=True, text=True, errors="replace",
                               timeout=120)
+        e2e.show_wine_failure(proc.stderr)
         return proc.returncode, proc.stdout.splitlines(), proc.stderr.splitlines()
 
     def set_touch(self, where):

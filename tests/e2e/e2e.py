@@ -20,6 +20,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from wine_retry import WINE_CONNECTION_FAILURE  # noqa: E402
+
 SCREEN_TARGETS = 4
 CONFIRM = "Checking calibration results"
 FATAL = "Fatal error!"
@@ -96,6 +99,7 @@ class Run:
         self.failures = []
         self.proc = None
         self.hook_trace = False
+        self.extra_env = {}
         self.width, self.height = screen_size()
         lines = ["log-file " + winpath(self.log), "other-device 0x845E 0x0001"]
         if devices:
@@ -109,7 +113,7 @@ class Run:
         return self.spawn()
 
     def spawn(self):
-        env = dict(os.environ, KELCALIB_VC_CONFIG=winpath(self.conf))
+        env = dict(os.environ, KELCALIB_VC_CONFIG=winpath(self.conf), **self.extra_env)
         if self.hook_trace:
             # Relay tracing limited to a DLL that does not exist: only the
             # calls and returns of hook procedures are traced.
@@ -500,6 +504,37 @@ def records_refused(run):
     run.equal(run.store_text(), None, "store untouched")
 
 
+def new_pass_without_commit(run, after_pass, message):
+    """After a whole pass and then `after_pass`: identity and the first target
+    again; Esc then ends the session with nothing committed."""
+    run.wait_cues(SCREEN_TARGETS + 2)
+    trace = run.trace()
+    first = PASS_TRACE[:-4]
+    run.equal(trace[:len(first)], first, "a whole pass")
+    run.equal(trace[len(first):], after_pass + ["Cx", "get", "Cy", "get", "Q"], message)
+    escape_with_nothing_committed(run)
+
+
+def coincident_touches(run):
+    """Four touches on one spot: the solve finds no calibration, so none is
+    sent (it would put every touch there) and a new pass starts."""
+    run.start()
+    for i in range(SCREEN_TARGETS):
+        run.wait_cues(i + 1)
+        run.touch(0)
+    new_pass_without_commit(run, [], "no records: identity and the first target again")
+
+
+def question_box_fails(run):
+    """The question's box cannot open (the replacement hid.dll refuses the
+    program's dialog windows): unanswered is No, never Yes."""
+    run.extra_env = {"KELCALIB_VC_REFUSE_BOXES": "1"}
+    run.start()
+    run.collect()
+    new_pass_without_commit(run, ["Cx", "get", "Cy", "get"],
+                            "the records, then identity and the first target again")
+
+
 def commit_refused(run):
     run.start()
     run.collect()
@@ -736,6 +771,8 @@ SCENARIOS = {
     "logical_max_ffff": (logical_maxima(32767), ["value-caps 2 65535 65535", "logical-max-bytes 2"]),
     "records_refused": (records_refused, ["fault reject 8 after-cues 5"]),
     "commit_refused": (commit_refused, ["fault reject 8 after-accepts 4"]),
+    "coincident_touches": coincident_touches,
+    "question_box_fails": question_box_fails,
     "second_copy": second_copy,
     "buttons_moves_debounce": buttons_moves_and_debounce,
     "no_packets": (no_packets, ["fault no-packets"]),
@@ -760,6 +797,15 @@ def run_scenario(name):
     return play(Run(name, lines or [], devices=lines is not None), function, name)
 
 
+def show_wine_failure(text):
+    """Prints the lines of a program's stderr that show Wine's own connection
+    failure: with them in its output, a failed test is run once more
+    (tests/harness/wine_retry.py)."""
+    for line in text.splitlines():
+        if WINE_CONNECTION_FAILURE.search(line):
+            print("  " + line.strip())
+
+
 def play(run, function, heading):
     """Plays one scenario on a started run and stops the run; prints the time,
     keeps the run's folder when a check failed and removes it otherwise."""
@@ -773,6 +819,11 @@ def play(run, function, heading):
         run.stop()
     print("  %.1f s" % (time.time() - started))
     if run.failures:
+        try:
+            with open(os.path.join(run.dir, "stderr.txt"), errors="replace") as f:
+                show_wine_failure(f.read())
+        except FileNotFoundError:
+            pass
         print("  kept %s" % run.dir)
         return False
     shutil.rmtree(run.dir, ignore_errors=True)

@@ -210,6 +210,7 @@ SCENARIOS = {
     "mirrored": full_calibration("mirrored"),
     "swapped": full_calibration("swapped"),
     "no_then_yes": no_then_yes,
+    "coincident_touches": e2e.coincident_touches,
     "escape": abandon("esc"),
     "close_request": abandon("close"),
     "sigterm": abandon("sigterm"),

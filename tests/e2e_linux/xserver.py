@@ -46,8 +46,7 @@ class XServer:
         self.host = host  # the X server this one runs in, stopped after it
 
     def env(self, extra=None):
-        env = dict(os.environ, DISPLAY=self.display, SDL_VIDEODRIVER="x11",
-                   SDL_FRAMEBUFFER_ACCELERATION="0", XDG_RUNTIME_DIR=self.dir)
+        env = dict(os.environ, DISPLAY=self.display, SDL_VIDEODRIVER="x11", XDG_RUNTIME_DIR=self.dir)
         env.update(extra or {})
         return env
 

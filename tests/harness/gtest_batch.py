@@ -16,8 +16,9 @@ own result, so a failing test fails under its own name in CTest's summary.
 A test is run on its own, in a process of its own, when the whole run has
 no result for it (the program crashed or hung before it ended, or exited
 non-zero although every test it reported passed), and when the same CTest
-run asks for it a second time: the windows preset repeats a failed test
-once, and that repeat must run the test again, not read the old result.
+run asks for it a second time: wine_retry.py runs a test once more after
+Wine's own connection failure, and that run must run the test again, not
+read the old result.
 A run belongs to the CTest process that started it, so a new ctest always
 runs the programs afresh.
 """
@@ -51,8 +52,10 @@ def split_command(argv):
 
 
 def run_id():
-    """The CTest process that runs us: its pid and start time (field 22)."""
-    parent = os.getppid()
+    """The CTest process that runs us: its pid (KELCALIB_CTEST_PID, which
+    wine_retry.py sets between CTest and us, else our parent's) and its
+    start time (field 22)."""
+    parent = int(os.environ.get("KELCALIB_CTEST_PID") or os.getppid())
     try:
         with open("/proc/%d/stat" % parent) as f:
             started = f.read().rsplit(")", 1)[1].split()[19]

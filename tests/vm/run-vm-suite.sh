@@ -5,6 +5,9 @@
 # on any failure or when the VM does not finish in time.
 #
 #   tests/vm/run-vm-suite.sh [--filter GTEST_FILTER] [--keep-log FILE]
+#
+# A filter that matches no test fails at once; a test that skipped itself
+# fails the suite unless KELCALIB_ALLOW_SKIPS=1.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 filter= keep=
@@ -28,6 +31,13 @@ if ! { cmake --preset vm && cmake --build --preset vm --target vm_suite vc-uhid 
   echo "vm suite: FAILED (building the static programs)" >&2
   exit 1
 fi
+# A filter that matches no test would boot a VM that passes with nothing
+# checked: refused here (the static suite lists its tests on the host too).
+if [ -n "$filter" ] && ! build/vm/tests/vm/vm_suite --gtest_list_tests --gtest_filter="$filter" |
+    grep -q '^  '; then
+  echo "vm suite: FAILED (the filter '$filter' matches no test)" >&2
+  exit 1
+fi
 adds=(--add build/vm/tests/vm/vm_suite --add build/vm/tools/virtual-controller/uhid/vc-uhid
       --add build/vm/app/ctl/kelcalib-ctl)
 t1=$(now)
@@ -49,7 +59,18 @@ if [ "$status" -ne 0 ]; then
 fi
 line=$(tr -d '\r' <"$work/serial.log" | grep -a '^VM-SUITE-RESULT: ' | tail -n 1 || true)
 case $line in
-  'VM-SUITE-RESULT: PASS'*) echo "vm suite: passed" ;;
+  'VM-SUITE-RESULT: PASS'*) ;;
   '') echo "vm suite: FAILED (no result line on the serial console)" >&2; exit 1 ;;
   *) echo "vm suite: FAILED (${line#VM-SUITE-RESULT: })" >&2; exit 1 ;;
 esac
+# A test that skipped itself fails the suite as it fails ./check's other
+# stages, unless KELCALIB_ALLOW_SKIPS=1.
+skipped=$(tr -d '\r' <"$work/serial.log" | sed -n 's/^\[  SKIPPED \] \(.*\) ([0-9]* ms)$/\1/p')
+if [ -n "$skipped" ]; then
+  echo "$skipped" | sed 's/^/SKIPPED: /'
+  if [ "${KELCALIB_ALLOW_SKIPS:-}" != 1 ]; then
+    echo "vm suite: FAILED (tests skipped; KELCALIB_ALLOW_SKIPS=1 accepts that)" >&2
+    exit 1
+  fi
+fi
+echo "vm suite: passed"

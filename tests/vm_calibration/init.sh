@@ -41,7 +41,7 @@ if [ "$video" = kmsdrm ]; then
   touch_at() { echo click > /tmp/cmd; }
   answer_yes() { echo enter > /tmp/cmd; }
 else
-  export DISPLAY=:0 SDL_VIDEODRIVER=x11 SDL_FRAMEBUFFER_ACCELERATION=0
+  export DISPLAY=:0 SDL_VIDEODRIVER=x11
   Xvfb :0 -screen 0 1024x768x24 -nolisten tcp -xkbdir /usr/share/X11/xkb > /tmp/xvfb.log 2>&1 &
   for w in $(seq 1 100); do [ -S /tmp/.X11-unix/X0 ] && break; sleep 0.1; done
   [ -S /tmp/.X11-unix/X0 ] || result "FAIL Xvfb: $(cat /tmp/xvfb.log)"

@@ -18,6 +18,7 @@ std::uint64_t gTransferMs = 0;
 std::int64_t gWaitCount = 0;
 std::int64_t gSetCalls = 0;
 std::int64_t gGetCalls = 0;
+VcNativeSetObserver gSetObserver = nullptr;
 
 int ControllerOf(HANDLE device) {
     const auto value = reinterpret_cast<std::uintptr_t>(device);
@@ -31,6 +32,9 @@ int ControllerOf(HANDLE device) {
 
 bool PlatformSetFeature(HANDLE device, void* buffer, std::uint32_t length) {
     ++gSetCalls;
+    if (gSetObserver != nullptr) {
+        gSetObserver(static_cast<const std::uint8_t*>(buffer), length);
+    }
     const int controller = ControllerOf(device);
     if (controller < 0) return false;
     gTransferMs += VcTransferDelayMs(gVcSystem, controller);
@@ -59,6 +63,7 @@ bool VcNativeLoadConfig(const std::string& configText, std::string* error) {
     gSession.device = nullptr;
     gSession.featureReportLength = 0;
     gVcTouch = VcTouch{0, 0, 1024, 768, true};
+    gSetObserver = nullptr;
     VcNativeClearCounters();
     return parsed;
 }
@@ -83,6 +88,8 @@ void VcNativeSetTouch(std::int32_t x, std::int32_t y, std::int32_t screenWidth,
 void VcNativeSetTouching(bool touching) { gVcTouch.touching = touching; }
 
 VcTouch VcNativeTouch() { return gVcTouch; }
+
+void VcNativeObserveSets(VcNativeSetObserver observer) { gSetObserver = observer; }
 
 VcSystem* VcNativeSystem() { return &gVcSystem; }
 

@@ -45,6 +45,12 @@ std::int64_t VcNativeWaitCount();   // number of WaitMilliseconds calls
 std::int64_t VcNativeSetCalls();    // PlatformSetFeature calls, any outcome
 std::int64_t VcNativeGetCalls();    // PlatformGetFeature calls, any outcome
 
+// Called with the report of every PlatformSetFeature before the model takes
+// it (report ID first), so that a test can look at the program's state at
+// each command; nullptr (also after VcNativeLoadConfig) calls nothing.
+using VcNativeSetObserver = void (*)(const std::uint8_t* report, std::uint32_t length);
+void VcNativeObserveSets(VcNativeSetObserver observer);
+
 // Zeroes the clock and the counters and clears the log (the model keeps its state).
 void VcNativeClearCounters();
 

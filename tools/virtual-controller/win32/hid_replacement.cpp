@@ -172,6 +172,29 @@ VcTouch CurrentTouch() {
     return touch;
 }
 
+// KELCALIB_VC_REFUSE_BOXES set (to anything): from the program's first
+// feature write on, its thread cannot open a dialog window, so each of its
+// message boxes fails to open, as a box can on a real desktop. A thread hook
+// of that thread refuses the creation.
+LRESULT CALLBACK RefuseDialogWindows(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+        wchar_t name[16] = {};
+        GetClassNameW(reinterpret_cast<HWND>(wParam), name, 16);
+        if (std::wcscmp(name, L"#32770") == 0) return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void RefuseBoxesWhenAsked() {
+    static bool asked = false;
+    if (asked) return;
+    asked = true;
+    if (GetEnvironmentVariableW(L"KELCALIB_VC_REFUSE_BOXES", nullptr, 0) == 0) return;
+    if (SetWindowsHookExW(WH_CBT, RefuseDialogWindows, nullptr, GetCurrentThreadId()) == nullptr) {
+        std::fprintf(stderr, "hid.dll: KELCALIB_VC_REFUSE_BOXES: no hook (error %lu)\n", GetLastError());
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -293,6 +316,7 @@ BOOLEAN NTAPI HidD_GetProductString(HANDLE handle, PVOID buffer, ULONG bufferLen
 }
 
 BOOLEAN NTAPI HidD_SetFeature(HANDLE handle, PVOID buffer, ULONG bufferLength) {
+    RefuseBoxesWhenAsked();
     const int controller = ControllerOf(handle, buffer);
     if (controller < 0) return FALSE;
     DelayTransfer(controller);
