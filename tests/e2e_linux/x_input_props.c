@@ -4,7 +4,8 @@
    float properties such as a driver's calibration, and prints a device's
    coordinate transformation matrix.
 
-     x-input-props set-node DEVICE PATH            DEVICE: an X input device's name
+     x-input-props set-node DEVICE PATH            DEVICE: an X input device's name,
+                                                   or its "Device Node" (/dev/input/...)
      x-input-props set-floats DEVICE PROPERTY V... creates or replaces PROPERTY
      x-input-props matrix DEVICE                   nine numbers on one line
 
@@ -17,12 +18,32 @@
 #include <stdlib.h>
 #include <string.h>
 
+/* True when the device's "Device Node" property is `node`. */
+static int has_node(Display* display, int id, const char* node) {
+    Atom property = XInternAtom(display, "Device Node", True);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = NULL;
+    int same = 0;
+    if (property != None &&
+        XIGetProperty(display, id, property, 0, 64, False, AnyPropertyType, &type, &format, &count, &after,
+                      &data) == Success && data != NULL && format == 8) {
+        same = strlen(node) == count && memcmp(data, node, count) == 0;
+    }
+    if (data != NULL) XFree(data);
+    return same;
+}
+
 static int find_device(Display* display, const char* name) {
     int count = 0;
     XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
     int id = -1;
+    const int by_node = strncmp(name, "/dev/input/", 11) == 0;
     for (int i = 0; i < count && id < 0; ++i) {
-        if (strcmp(devices[i].name, name) == 0) id = devices[i].deviceid;
+        if (by_node ? has_node(display, devices[i].deviceid, name) : strcmp(devices[i].name, name) == 0) {
+            id = devices[i].deviceid;
+        }
     }
     XIFreeDeviceInfo(devices);
     return id;
