@@ -12,6 +12,7 @@
 #include "app/session_state.h"
 #include "app/session_texts.h"
 #include "app/single_instance_linux.h"
+#include "app/wayland_probe_linux.h"
 
 #ifndef KELCALIB_FONT_PATH
 #define KELCALIB_FONT_PATH "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
@@ -76,6 +77,10 @@ int RunKelcalib(int argc, char** argv) {
             std::fprintf(stderr, "kelcalib: %s; going on without the one-copy check\n", error);
         }
     }
+    if (!AvoidSeatlessWayland(error, sizeof(error))) {
+        std::fprintf(stderr, "kelcalib: %s\n", error);
+        return 1;
+    }
     gSession = InitialSessionState();
     // Closing the window is a close request the session answers (abort
     // command first), not an immediate quit.
@@ -86,6 +91,7 @@ int RunKelcalib(int argc, char** argv) {
         SDL_Quit();
         return 1;
     }
+    CatchHangup();
     const int code = Run(options);
     CloseCalibrationScreen();
     TTF_Quit();

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "app/pointer_events_linux.h"
 #include "app/session_linux.h"
 #include "app/session_texts.h"
 #include "app/target_layout.h"
@@ -130,11 +131,6 @@ int ButtonAt(const BoxLayout& layout, int x, int y) {
     return -1;
 }
 
-bool IsTouchButton(Uint8 button) {
-    return button == SDL_BUTTON_LEFT || button == SDL_BUTTON_RIGHT ||
-           button == SDL_BUTTON_MIDDLE;
-}
-
 // What a key answers, or false when the key does nothing here.
 bool AnswerForKey(SDL_Keycode key, BoxKind kind, BoxAnswer* answer) {
     const bool question = kind == BoxKind::kYesNo;
@@ -163,6 +159,9 @@ bool AnswerForKey(SDL_Keycode key, BoxKind kind, BoxAnswer* answer) {
 BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind) {
     const BoxLayout layout = LayOut(kind, text);
     SDL_ShowCursor(SDL_ENABLE);
+    // A key or touch made during the transfer before the box (Return while
+    // the records went out) is no answer to a question not yet shown.
+    DropQueuedInput();
     Draw(layout, text, caption);
     int pressed = -1;
     BoxAnswer answer = BoxAnswer::kClosed;
@@ -189,14 +188,13 @@ BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind) {
             }
             break;
         }
-        case SDL_MOUSEBUTTONDOWN:
-            if (IsTouchButton(event.button.button)) {
-                pressed = ButtonAt(layout, event.button.x, event.button.y);
-            }
-            break;
-        case SDL_MOUSEBUTTONUP:
-            if (IsTouchButton(event.button.button)) {
-                const int released = ButtonAt(layout, event.button.x, event.button.y);
+        default: {
+            // A finger or a button: pressed and released on the same button.
+            const PointerEvent pointer = ReadPointerEvent(event, gScreen.width, gScreen.height);
+            if (pointer.kind == PointerKind::kPress) {
+                pressed = ButtonAt(layout, pointer.x, pointer.y);
+            } else if (pointer.kind == PointerKind::kRelease) {
+                const int released = ButtonAt(layout, pointer.x, pointer.y);
                 if (released >= 0 && released == pressed) {
                     answer = layout.buttons[released].answer;
                     answered = true;
@@ -204,8 +202,7 @@ BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind) {
                 pressed = -1;
             }
             break;
-        default:
-            break;
+        }
         }
     }
     // Back to the target screen, whose pointer stays hidden.

@@ -74,10 +74,15 @@ bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int c
     // straight to the window: SDL would otherwise hand them over through an
     // OpenGL texture, starting a GL driver (on a machine without a GPU, a
     // software rasteriser) first, which delays the first target by about
-    // 100 ms. Wayland and KMS/DRM have only that path. The environment
+    // 100 ms. Wayland and KMS/DRM have only that path, by default through
+    // SDL's desktop OpenGL renderer first; on KMS/DRM that one leaves the
+    // screen black (measured with Mesa: nothing reaches the scanned-out
+    // buffer), its OpenGL ES 2 one shows the frames. The environment
     // variable of the same name still overrides this.
     if (driver != nullptr && SDL_strcmp(driver, "x11") == 0) {
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    } else if (driver != nullptr && SDL_strcmp(driver, "KMSDRM") == 0) {
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "opengles2");
     }
     gScreen.renderer = SDL_CreateRenderer(gScreen.window, -1, SDL_RENDERER_SOFTWARE);
     if (gScreen.renderer == nullptr) return Fail(error, capacity, "cannot draw in the window");

@@ -25,7 +25,7 @@ struct LinuxScreen {
     int display;           // SDL's number of the display the window is on
     DisplayFacts facts;    // its size, rotation and name
     std::uint32_t sessionEvent;  // SDL event type of the posted session messages
-    bool collecting;             // a pass takes button releases as touches
+    bool collecting;             // a pass takes releases as touches
     bool ended;                  // WM_CALIB_EXIT handled: the loop stops
 };
 
@@ -52,8 +52,12 @@ void PostSessionMessage(unsigned message);
 std::uint32_t RunTrackingTimer();
 
 // The next event, running the tracking timer while it waits a few
-// milliseconds at most; false when none came.
+// milliseconds at most; false when none came. A SIGHUP caught since the
+// last call comes as a quit event (SDL_QUIT), as SIGTERM does.
 bool NextEvent(SDL_Event* event);
+
+// Catches SIGHUP for NextEvent.
+void CatchHangup();
 
 // Draws the target of `pointCount` (none when it is 4) and the three lines.
 void PaintTargetScreen();

@@ -1,12 +1,15 @@
 // The calibration session on Linux: the state machine of the five session
 // messages, posted as SDL user events in the order the Windows window
-// procedure posts them, the tracking timer, Esc and close requests, and
-// button releases taken as touches while a pass collects.
+// procedure posts them, the tracking timer, Esc, close requests and hang-ups,
+// and releases (a finger lifted, or a mouse button) taken as touches while a
+// pass collects.
 #include <SDL.h>
+#include <signal.h>
 
 #include <cstring>
 #include <string>
 
+#include "app/pointer_events_linux.h"
 #include "app/session_linux.h"
 #include "app/session_state.h"
 #include "app/session_texts.h"
@@ -31,6 +34,11 @@ constexpr std::uint32_t kEventPollMs = 4;
 // Set once the abort command went out: a second close request or signal
 // does not send it again.
 bool gAborted = false;
+// SIGHUP (the terminal or the ssh session closed) arrived: answered like
+// SIGTERM, which SDL itself turns into a quit event.
+volatile sig_atomic_t gHangup = 0;
+
+void OnHangup(int) { gHangup = 1; }
 
 // The pointer and the keyboard belong to the calibration while it collects,
 // where the system allows it.
@@ -111,6 +119,9 @@ void OnSessionMessage(unsigned message) {
         break;
     case WM_CALIB_NEXT:
         SendTargetCue();
+        // A touch made during the transfers before this target answers an
+        // earlier screen: dropped, not taken as this target's point.
+        DropQueuedInput();
         PaintTargetScreen();
         break;
     case WM_CALIB_SOLVE:
@@ -127,7 +138,7 @@ void OnSessionMessage(unsigned message) {
     }
 }
 
-// A release of the left, right or middle button (a touch arrives as one).
+// A release: a finger lifted, or the left, right or middle mouse button.
 void OnRelease() {
     if (!gScreen.collecting) return;
     const ReleasePosts posts = HandleTouchRelease(SDL_GetTicks(), ReadTouchPoint);
@@ -141,7 +152,7 @@ void OnEvent(const SDL_Event& event) {
         return;
     }
     switch (event.type) {
-    case SDL_QUIT:  // SIGTERM or SIGINT
+    case SDL_QUIT:  // SIGTERM, SIGINT or SIGHUP
         OnAbort();
         break;
     case SDL_WINDOWEVENT:
@@ -154,13 +165,10 @@ void OnEvent(const SDL_Event& event) {
     case SDL_KEYDOWN:
         if (event.key.keysym.sym == SDLK_ESCAPE) PostSessionMessage(WM_CALIB_ABORT);
         break;
-    case SDL_MOUSEBUTTONUP:
-        if (event.button.button == SDL_BUTTON_LEFT || event.button.button == SDL_BUTTON_RIGHT ||
-            event.button.button == SDL_BUTTON_MIDDLE) {
+    default:
+        if (ReadPointerEvent(event, gScreen.width, gScreen.height).kind == PointerKind::kRelease) {
             OnRelease();
         }
-        break;
-    default:
         break;
     }
 }
@@ -175,7 +183,21 @@ void PostSessionMessage(unsigned message) {
     SDL_PushEvent(&event);
 }
 
+void CatchHangup() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof(action));
+    action.sa_handler = OnHangup;
+    action.sa_flags = SA_RESTART;  // a transfer in progress goes on
+    sigaction(SIGHUP, &action, nullptr);
+}
+
 bool NextEvent(SDL_Event* event) {
+    if (gHangup != 0) {
+        gHangup = 0;
+        std::memset(event, 0, sizeof(*event));
+        event->type = SDL_QUIT;
+        return true;
+    }
     const std::uint32_t wait = RunTrackingTimer();
     if (SDL_PollEvent(event) != 0) return true;
     SDL_Delay(wait < kEventPollMs ? wait : kEventPollMs);

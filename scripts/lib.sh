@@ -10,6 +10,7 @@ KELCALIB_PACKAGES=(
   qemu-system-x86 linux-image-amd64 busybox-static cpio gzip xz-utils kmod
   libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libx11-dev
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+  xserver-xorg-input-libinput udev libwayland-dev weston libgl1-mesa-dri libegl-mesa0
   dpkg-dev lintian
   libxi-dev libxrandr-dev libdrm-dev xserver-xephyr
 )

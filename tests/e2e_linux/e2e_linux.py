@@ -13,6 +13,7 @@ temporary directories, removed unless it fails. Exits 1 when a check failed.
 """
 import argparse
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -90,6 +91,8 @@ def abandon(how):
                                     text=True).stdout.split()
             if run.equal(len(window), 1, "one calibration window"):
                 subprocess.run([OPTIONS.close_request, window[0]], check=True)
+        elif how == "sighup":
+            run.proc.send_signal(signal.SIGHUP)
         else:
             run.proc.terminate()
         run.equal(run.exit_code(timeout=10), 0, "exit code")
@@ -99,6 +102,82 @@ def abandon(how):
         run.check("CS" not in trace and "WC" not in trace, "nothing committed")
         run.equal(run.store_text(), None, "store untouched")
     return scenario
+
+
+def input_during_transfers(run):
+    """Every transfer slowed to 150 ms: a click while the identity records go
+    out is not point 0 (the finger is on target 0), and Return while the
+    coefficients go out is not Yes to the question not yet shown."""
+    run.start()
+    run.wait_for("the identity X record", lambda: run.sets() >= 1)
+    x, y = e2e.target(0, run.width, run.height)
+    with open(run.touch_file, "w") as f:
+        f.write("%d %d %d %d\n" % (x, y, run.width, run.height))
+    e2e.xdotool("mousemove", x, y, "click", 1)
+    run.wait_cues(1)
+    time.sleep(1.5)
+    run.equal(run.trace(), ["Cx", "get", "Cy", "get", "Q"], "no read for the click during the identity records")
+    run.collect()
+    run.wait_for("the X record", lambda: run.trace().count("Cx") >= 2)
+    e2e.xdotool("key", "Return")
+    time.sleep(3.0)  # the Y record, the question shown and 1 s more
+    trace = run.trace()
+    if not run.check("CS" not in trace, "Return during the records answered nothing: %s" % trace[-8:]):
+        return
+    buttons = run.wait_box()
+    if run.equal(len(buttons), 2, "two buttons on the question"):
+        run.press(buttons[0])
+    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
+
+
+def escape_during_transfers(run):
+    """Every transfer slowed to 150 ms: Esc pressed while the identity
+    records go out is no answer to drop; it ends the calibration once the
+    first target is up."""
+    run.start()
+    run.wait_for("the identity X record", lambda: run.sets() >= 1)
+    e2e.xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.trace(), ["Cx", "get", "Cy", "get", "Q", "Rs"], "identity, the cue, the abort command")
+
+
+def wayland(run):
+    """SDL's Wayland driver on weston (its X11 backend in this Xvfb, the kiosk
+    shell): the pointer path only, xdotool's clicks reaching the Wayland
+    client as mouse events from weston's seat."""
+    run.on_wayland("x11")
+    run.start()
+    run.wait_cues(1)
+    run.collect()
+    answer_yes_by_touch(run)
+    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
+    points = run.raw_points()
+    if run.equal(points, STRAIGHT_POINTS, "the raw points of the 1024 x 768 output"):
+        check_committed(run, points)
+
+
+def wayland_without_seat(run):
+    """A compositor without a seat (weston's headless backend): the program
+    uses the X display instead; without one it ends with one line."""
+    run.on_wayland("headless")
+    run.start()
+    run.wait_cues(1)
+    window = subprocess.run(["xdotool", "search", "--name", "^KelCalib$"], capture_output=True,
+                            text=True).stdout.split()
+    run.equal(len(window), 1, "the calibration window on the X display")
+    time.sleep(0.5)  # the window mapped and focused
+    e2e.xdotool("key", "Escape")
+    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    env = run.x.env({"ASAN_OPTIONS": "detect_leaks=0", "KELCALIB_VC_CONFIG": run.conf,
+                     "LD_PRELOAD": OPTIONS.preload})
+    env.update(run.extra_env)
+    del env["DISPLAY"]
+    done = subprocess.run([OPTIONS.exe], env=env, capture_output=True, text=True, timeout=20)
+    run.equal(done.returncode, 1, "exit code without an X display")
+    run.check(len(done.stderr.strip().splitlines()) == 1 and "no seat" in done.stderr,
+              "one line naming the missing seat: %r" % done.stderr)
 
 
 def no_controller(run):
@@ -214,12 +293,17 @@ SCENARIOS = {
     "escape": abandon("esc"),
     "close_request": abandon("close"),
     "sigterm": abandon("sigterm"),
+    "sighup": abandon("sighup"),
+    "input_during_transfers": (input_during_transfers, ["fault slow 150"]),
+    "escape_during_transfers": (escape_during_transfers, ["fault slow 150"]),
     "no_controller": (no_controller, None),
     "no_permission": no_permission,
     "identity_refused": (identity_refused, ["fault reject 8"]),
     "second_copy": second_copy,
     "buttons_debounce": buttons_and_debounce,
     "second_display": (second_display, ["panel straight"]),
+    "wayland": (wayland, ["panel straight"]),
+    "wayland_without_seat": wayland_without_seat,
 }
 SCENARIOS.update(screens_and_controllers.SCENARIOS)
 

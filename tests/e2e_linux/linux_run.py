@@ -35,6 +35,7 @@ class LinuxRun(e2e.Run):
         self.args = []
         self.extra_env = {}
         self.touch_file = os.path.join(self.dir, "touch")
+        self.weston = None
         if rotated:
             self.x = xserver.start_rotated()
         else:
@@ -64,6 +65,8 @@ class LinuxRun(e2e.Run):
 
     def stop(self):
         e2e.Run.stop(self)
+        if self.weston is not None:
+            xserver.stop_process(self.weston)
         self.x.stop()
 
     def entries(self):
@@ -75,6 +78,11 @@ class LinuxRun(e2e.Run):
     def output(self, name="stdout.txt"):
         with open(os.path.join(self.dir, name)) as f:
             return f.read()
+
+    def on_wayland(self, backend):
+        """The program on a weston of `backend` in this X server."""
+        self.weston = xserver.start_weston(self.x, backend)
+        self.extra_env.update({"SDL_VIDEODRIVER": "wayland", "WAYLAND_DISPLAY": "kelcalib-wl"})
 
     def touch(self, i, button=1, hold=0.08, settle=0.45):
         time.sleep(settle)

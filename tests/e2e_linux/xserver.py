@@ -2,7 +2,7 @@
 id: a plain Xvfb of one screen, Xorg with the dummy driver presenting two
 monitors side by side (what SDL needs to see two displays), or Xephyr
 (inside an Xvfb) with its output turned a quarter (what neither of the others
-can do)."""
+can do); and a Wayland compositor (weston) beside one."""
 import os
 import shutil
 import subprocess
@@ -51,13 +51,7 @@ class XServer:
         return env
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
         if self.host is not None:
             self.host.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -167,3 +161,36 @@ def start_rotated(width=1024, height=768):
         server.stop()
         raise RuntimeError("xrandr could not turn Xephyr's output: %s%s" % (done.stderr, current))
     return server
+
+
+def start_weston(server, backend):
+    """weston on the X server's runtime directory, socket "kelcalib-wl", with
+    the kiosk shell (clients full screen). backend "x11": its output is a
+    window of the X server covering the screen, its seat the X server's
+    pointer and keyboard; "headless": no output window and no seat. Returns
+    the process (stop it with stop_process) once its socket is there."""
+    socket = os.path.join(server.dir, "kelcalib-wl")
+    args = ["weston", "--backend=%s-backend.so" % backend, "--socket=kelcalib-wl", "--idle-time=0",
+            "--shell=kiosk-shell.so", "--width=1024", "--height=768"]
+    if backend == "x11":
+        args.append("--use-pixman")
+    log = open(os.path.join(server.dir, "weston.log"), "w")
+    proc = subprocess.Popen(args, env=server.env(), stdout=log, stderr=subprocess.STDOUT)
+    end = time.time() + 20
+    while time.time() < end and proc.poll() is None and not os.path.exists(socket):
+        time.sleep(0.05)
+    time.sleep(0.3)  # the socket comes before the outputs and the seat
+    if proc.poll() is not None or not os.path.exists(socket):
+        stop_process(proc)
+        raise RuntimeError("weston (%s) did not start: see %s" % (backend, log.name))
+    return proc
+
+
+def stop_process(proc):
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()

@@ -6,22 +6,7 @@
 # display (bochs DRM) and a uinput mouse clicks. Before each touch the touch
 # file holds the target's position. Prints the controller's log and one
 # result line, then reboots.
-/bin/busybox --install -s /bin
-export PATH=/bin:/usr/bin LD_LIBRARY_PATH=/lib/x86_64-linux-gnu:/usr/lib/x86_64-linux-gnu
-mount -t proc proc /proc
-mount -t sysfs sys /sys
-mount -t devtmpfs dev /dev
-mount -t tmpfs tmp /tmp
-mkdir -p /var/lib/xkb /tmp/run
-result() { echo "VM-APP-RESULT: $*"; sync; reboot -f; sleep 10; }
-video=x11
-for arg in $(cat /proc/cmdline); do
-  case $arg in vm.video=*) video=${arg#vm.video=} ;; esac
-done
-for m in $(cat /modules/order); do insmod /modules/$m || result "FAIL insmod $m"; done
-if [ -f /modules/video-order ]; then
-  for m in $(cat /modules/video-order); do insmod /modules/$m || result "FAIL insmod $m"; done
-fi
+. /bin/boot_common.sh
 cat > /tmp/vc.conf <<CONF
 log-file /tmp/vc.log
 controller

@@ -44,25 +44,47 @@ void EmitSigned(std::vector<std::uint8_t>* out, std::uint8_t prefix, std::int32_
     Emit(out, prefix, static_cast<std::uint32_t>(value), bytes);
 }
 
+// An input value's field as the descriptor declares it.
+struct ValueField {
+    std::int32_t minimum;
+    std::int64_t maximum;  // as the kernel reads it: unsigned over a minimum of 0
+    int bits;              // 16 when the range fits, else 32
+};
+
+// Input value `i`: logical minimum 0, or the maximum itself when that is
+// negative, so the range stays valid; with logicalMaxBytes a minimum of 0
+// and a maximum of that many low bytes, which the kernel reads unsigned.
+ValueField FieldOf(const VcDeviceInfo& info, int i) {
+    const std::int32_t maximum = info.logicalMax[i];
+    const std::int32_t minimum = info.logicalMaxBytes != 0 ? 0 : std::min<std::int32_t>(maximum, 0);
+    const bool fits16 = info.logicalMaxBytes == 1 || info.logicalMaxBytes == 2 ||
+                        (minimum >= 0 && maximum <= 0xFFFF) ||
+                        (minimum >= -32768 && maximum <= 32767);
+    std::int64_t read = maximum;
+    if (info.logicalMaxBytes == 1 || info.logicalMaxBytes == 2) {
+        read = static_cast<std::uint32_t>(maximum) & ((1u << (8 * info.logicalMaxBytes)) - 1);
+    }
+    return {minimum, read, fits16 ? 16 : 32};
+}
+
+int ValueCount(const VcDeviceInfo& info) { return std::clamp(info.valueCapCount, 0, kVcMaxValueCaps); }
+
 void EmitValues(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
-    const int count = std::clamp(info.valueCapCount, 0, kVcMaxValueCaps);
+    const int count = ValueCount(info);
     if (count == 0) return;
     EmitUnsigned(out, kUsagePage, 0x01);  // generic desktop
     for (int i = 0; i < count; ++i) {
         const std::int32_t maximum = info.logicalMax[i];
-        const std::int32_t minimum = info.logicalMaxBytes != 0 ? 0 : std::min<std::int32_t>(maximum, 0);
-        const bool fits16 = info.logicalMaxBytes == 1 || info.logicalMaxBytes == 2 ||
-                            (minimum >= 0 && maximum <= 0xFFFF) ||
-                            (minimum >= -32768 && maximum <= 32767);
+        const ValueField field = FieldOf(info, i);
         EmitUnsigned(out, kUsage, 0x30u + static_cast<std::uint32_t>(i));  // X, Y, Z
-        EmitSigned(out, kLogicalMinimum, minimum);
+        EmitSigned(out, kLogicalMinimum, field.minimum);
         if (info.logicalMaxBytes != 0) {
             // As written by a descriptor that means 0..0xFFFF with 2 bytes.
             Emit(out, kLogicalMaximum, static_cast<std::uint32_t>(maximum), info.logicalMaxBytes);
         } else {
             EmitSigned(out, kLogicalMaximum, maximum);
         }
-        EmitUnsigned(out, kReportSize, fits16 ? 16 : 32);
+        EmitUnsigned(out, kReportSize, static_cast<std::uint32_t>(field.bits));
         EmitUnsigned(out, kReportCount, 1);
         EmitUnsigned(out, kInput, kVariable);
     }
@@ -105,13 +127,18 @@ void EmitFeatureReports(std::vector<std::uint8_t>* out, const VcFeatureReport* r
     }
 }
 
-// The input report: a constant pad byte (present in every input report,
-// never a value), then the values; under the first declared report ID when
-// the descriptor declares IDs.
+// The input report: the tip switch in bit 0 of the first byte and seven
+// constant pad bits after it (a button, never a value), then the values;
+// under the first declared report ID when the descriptor declares IDs.
 void EmitInputReport(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
     if (info.declaredCount > 0) EmitUnsigned(out, kReportId, info.declared[0].id);
-    EmitUnsigned(out, kReportSize, 8);
+    EmitUnsigned(out, kUsage, 0x42);  // tip switch
+    EmitSigned(out, kLogicalMinimum, 0);
+    EmitSigned(out, kLogicalMaximum, 1);
+    EmitUnsigned(out, kReportSize, 1);
     EmitUnsigned(out, kReportCount, 1);
+    EmitUnsigned(out, kInput, kVariable);
+    EmitUnsigned(out, kReportSize, 7);
     EmitUnsigned(out, kInput, kConstant | kVariable);
     EmitValues(out, info);
 }
@@ -183,4 +210,24 @@ std::vector<std::uint8_t> MouseDescriptor() {
 
 std::vector<std::uint8_t> VcReportDescriptor(const VcDeviceInfo& info) {
     return info.isController ? ControllerDescriptor(info) : MouseDescriptor();
+}
+
+bool VcTouchInputReport(const VcDeviceInfo& info, bool tip, std::int64_t x, std::int64_t y,
+                        std::vector<std::uint8_t>* report) {
+    const int count = ValueCount(info);
+    if (!info.isController || count < 2 || FieldOf(info, 0).maximum <= 0 || FieldOf(info, 1).maximum <= 0) {
+        return false;
+    }
+    report->clear();
+    if (info.declaredCount > 0) report->push_back(info.declared[0].id);
+    report->push_back(tip ? 1 : 0);
+    for (int i = 0; i < count; ++i) {
+        const ValueField field = FieldOf(info, i);
+        const std::int64_t wanted = i == 0 ? x : i == 1 ? y : 0;
+        const std::int64_t value = std::clamp<std::int64_t>(wanted, field.minimum, field.maximum);
+        for (int b = 0; b < field.bits / 8; ++b) {
+            report->push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * b)));
+        }
+    }
+    return true;
 }

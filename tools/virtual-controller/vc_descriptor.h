@@ -8,7 +8,8 @@
 //
 // A controller's descriptor is built from parts: one application collection
 // (digitizer, touch screen) holding
-//   - an input report: one constant pad byte, then `valueCapCount` variable
+//   - an input report: the tip switch (bit 0 of the first byte, seven
+//     constant pad bits after it), then `valueCapCount` variable
 //     input values (generic desktop X, Y, Z), each its own main item with
 //     logical minimum 0 (or the maximum itself when that is negative, so the
 //     range stays valid) and the configured logical maximum in the shortest
@@ -44,5 +45,15 @@
 #include "tools/virtual-controller/virtual_controller.h"
 
 std::vector<std::uint8_t> VcReportDescriptor(const VcDeviceInfo& info);
+
+// The controller's touch input report as the descriptor lays it out (its
+// report ID first when the descriptor declares IDs): the tip switch, then each input value little-endian in its
+// field, X and Y the given device units clamped to their logical range as
+// the kernel reads it (0..0xFFFF for 0xFFFF in two bytes), Z 0.
+// With them the kernel makes the controller a touch screen (BTN_TOUCH,
+// ABS_X, ABS_Y). False, and no report, for a device that declares no X and
+// Y with positive maxima: it has no touch to report.
+bool VcTouchInputReport(const VcDeviceInfo& info, bool tip, std::int64_t x, std::int64_t y,
+                        std::vector<std::uint8_t>* report);
 
 #endif  // KELCALIB_TOOLS_VC_DESCRIPTOR_H

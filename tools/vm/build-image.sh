@@ -66,7 +66,8 @@ cp "$init" "$stage/init"
 chmod 755 "$stage/init"
 
 # The HID core, uhid and hid-generic, in load order (without hid-generic
-# bound to a device no hidraw node appears). modules/order lists them.
+# bound to a device no hidraw node appears), and evdev for the controller's
+# touch events. modules/order lists them.
 n=0
 : >"$stage/modules/order"
 while read -r verb path _; do
@@ -80,8 +81,8 @@ while read -r verb path _; do
     *) die "unexpected module file $path" ;;
   esac
   grep -qx "$name" "$stage/modules/order" || { echo "$name" >>"$stage/modules/order"; n=$((n + 1)); }
-done < <(modprobe -S "$kver" --show-depends uhid && modprobe -S "$kver" --show-depends hid-generic)
-[ "$n" -ge 3 ] || die "modprobe found only $n of the HID modules for $kver"
+done < <(for m in uhid hid-generic evdev; do modprobe -S "$kver" --show-depends "$m"; done)
+[ "$n" -ge 4 ] || die "modprobe found only $n of the HID modules for $kver"
 
 for entry in "${adds[@]}"; do
   src=${entry%%=*}

@@ -10,9 +10,13 @@
 //
 // Prints "device I /dev/hidrawN" for each device in file order, then "ready",
 // and serves until SIGTERM or SIGINT. The touch comes from FILE (read at every
-// GetFeature, see vc_uhid_touch.h; without --touch, from the file named by
-// KELCALIB_VC_TOUCH_FILE); without either the finger rests at 0, 0 of a
-// 1024 x 768 screen, as in the native test build. Test tool, never shipped.
+// GetFeature and every 10 ms, see vc_uhid_touch.h; without --touch, from the
+// file named by KELCALIB_VC_TOUCH_FILE); without either the finger rests at
+// 0, 0 of a 1024 x 768 screen, as in the native test build. With a touch
+// file each controller is also a touch screen: every change of the finger,
+// or of where the firmware's calibration puts it, goes out as an input
+// report (UHID_INPUT2), which the kernel turns into touch events. Test tool,
+// never shipped.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -46,11 +50,16 @@ struct UhidDevice {
     bool destroyed;      // unplugged (fault gone-after): no node any more
     std::string uniq;    // our tag in the kernel's HID_UNIQ, to find the node
     std::string node;    // "/dev/hidrawN"
+    VcDeviceInfo info;
+    std::vector<std::uint8_t> lastInput;  // the last input report sent
 };
 
 VcSystem gSystem;
 std::vector<UhidDevice> gDevices;
 std::string gTouchPath;  // empty: the fixed default touch
+TouchLatch gLatch;
+// The touch file is read this often for the input reports.
+constexpr int kTouchPollMs = 10;
 volatile sig_atomic_t gStop = 0;
 
 void OnSignal(int) { gStop = 1; }
@@ -89,6 +98,7 @@ bool CreateDevice(int entryIndex, UhidDevice* device) {
         std::fprintf(stderr, "vc-uhid: cannot open /dev/uhid: %s\n", std::strerror(errno));
         return false;
     }
+    device->info = info;
     device->isController = info.isController;
     device->controller = info.isController ? info.controllerIndex : -1;
     device->destroyed = false;
@@ -114,6 +124,40 @@ bool CreateDevice(int entryIndex, UhidDevice* device) {
     return WriteEvent(device->fd, event);
 }
 
+std::uint64_t NowMs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+// Reads the touch file: the touch the feature report shows now.
+VcTouch SampleTouch() {
+    if (gTouchPath.empty()) return ReadTouch(gTouchPath);
+    const std::uint64_t now = NowMs();
+    LatchTouch(&gLatch, ReadTouch(gTouchPath), now);
+    return ReportedTouch(gLatch, now);
+}
+
+// Sends each controller's input report when it differs from the last one
+// sent. False when writing to /dev/uhid failed.
+bool SendTouchInput() {
+    if (gTouchPath.empty()) return true;
+    SampleTouch();
+    static uhid_event event;
+    for (UhidDevice& device : gDevices) {
+        std::vector<std::uint8_t> report;
+        if (device.destroyed || !TouchInputReport(gSystem, device.info, gLatch, &report)) continue;
+        if (report == device.lastInput || report.size() > UHID_DATA_MAX) continue;
+        std::memset(&event, 0, sizeof event);
+        event.type = UHID_INPUT2;
+        event.u.input2.size = static_cast<std::uint16_t>(report.size());
+        std::memcpy(event.u.input2.data, report.data(), report.size());
+        if (!WriteEvent(device.fd, event)) return false;
+        device.lastInput = report;
+    }
+    return true;
+}
+
 // The model's answer to a GetFeature of report `reportId`: on success the
 // whole feature report, report ID first.
 bool AnswerGetReport(const UhidDevice& device, std::uint8_t reportId, std::uint8_t* data,
@@ -126,7 +170,7 @@ bool AnswerGetReport(const UhidDevice& device, std::uint8_t reportId, std::uint8
     if (length == 0) length = state.config.featureReportLength;
     if (length < 1 || length > UHID_DATA_MAX) return false;
     data[0] = reportId;
-    const VcTouch touch = ReadTouch(gTouchPath);
+    const VcTouch touch = SampleTouch();
     if (VcGetFeature(&gSystem, device.controller, data, length, touch) != VcResult::kOk) return false;
     *size = static_cast<std::uint16_t>(length);
     return true;
@@ -296,7 +340,9 @@ int main(int argc, char** argv) {
         }
         std::printf("ready\n");
         std::fflush(stdout);
-        while (!gStop && ok) ok = Serve(-1);
+        while (!gStop && ok) {
+            ok = Serve(gTouchPath.empty() ? -1 : kTouchPollMs) && SendTouchInput();
+        }
     }
     for (UhidDevice& device : gDevices) {
         if (device.fd >= 0) close(device.fd);  // closing destroys the device

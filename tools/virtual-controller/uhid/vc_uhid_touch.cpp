@@ -1,6 +1,8 @@
 // The touch file of vc-uhid (format in vc_uhid_touch.h).
 #include "tools/virtual-controller/uhid/vc_uhid_touch.h"
 
+#include "tools/virtual-controller/vc_descriptor.h"
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -57,4 +59,37 @@ VcTouch ReadTouch(const std::string& path) {
         return NoTouch();
     }
     return touch;
+}
+
+void LatchTouch(TouchLatch* latch, const VcTouch& finger, std::uint64_t nowMs) {
+    if (finger.touching) {
+        latch->last = finger;
+        latch->everTouched = true;
+        latch->down = true;
+    } else if (latch->down) {
+        latch->down = false;
+        latch->liftedAtMs = nowMs;
+    }
+}
+
+VcTouch ReportedTouch(const TouchLatch& latch, std::uint64_t nowMs) {
+    if (latch.down || (latch.everTouched && nowMs - latch.liftedAtMs < kLiftLingerMs)) {
+        VcTouch touch = latch.last;
+        touch.touching = true;
+        return touch;
+    }
+    return NoTouch();
+}
+
+bool TouchInputReport(const VcSystem& system, const VcDeviceInfo& info, const TouchLatch& latch,
+                      std::vector<std::uint8_t>* report) {
+    if (!info.isController || !latch.everTouched) return false;
+    const int controller = info.controllerIndex;
+    if (controller < 0 || controller >= static_cast<int>(system.controllers.size()) ||
+        system.controllers[static_cast<std::size_t>(controller)].gone) {
+        return false;
+    }
+    VcLanding landing;
+    if (!VcWhereTouchLands(system, controller, latch.last, &landing)) return false;
+    return VcTouchInputReport(info, latch.down, landing.deviceX, landing.deviceY, report);
 }
