@@ -11,9 +11,9 @@
 #             (section PANEL display-1, two passes, run with --persist) at
 #             the first question, after No, at the second question and
 #             after Yes (its output as OUT lines, the X configuration it
-#             wrote as CONF lines), and once Xorg has started again with
-#             that configuration; then 20 landings across DUMMY1 (LAND, in
-#             DUMMY1's pixels);
+#             wrote as CONF lines), then 20 landings across DUMMY1 (LAND,
+#             in DUMMY1's pixels), and once Xorg has started again with that
+#             configuration;
 #   DOCTOR    kelcalib-ctl --json doctor afterwards, and its exit status.
 # Leaves Xorg stopped; adds "two-displays" to $failed when a step fails.
 echo "TWO DISPLAYS"
@@ -73,6 +73,8 @@ finish escape
 matrix after-escape
 
 echo "PANEL display-1"
+# /etc/X11 is there wherever an X server is installed (not in this image).
+mkdir -p /etc/X11
 start=$(wc -l </tmp/vc.log)
 c0=$(cues) y0=$(records) t0=$(uptime_s)
 kelcalib --display 1 --persist >/tmp/app.log 2>&1 &
@@ -90,6 +92,8 @@ matrix question-2
 touch_at $(echo "$shown" | sed -n 1p)
 finish yes
 matrix after-yes
+# Where touches land in the session the calibration ends (DUMMY1's pixels).
+x_probe land /tmp/touch $w $h $grid | awk '{print $1, $2, $3, $4 - 800, $5}'
 sed 's/^/OUT: /' /tmp/app.log
 sed 's/^/CONF: /' /etc/X11/xorg.conf.d/99-kelcalib-fffe-0001.conf
 # The X server started again reads the configuration written.
@@ -100,7 +104,6 @@ matrix restarted
 tail -n +$((start + 1)) /tmp/vc.log | sed 's/^/LOG: /'
 echo "store:"
 cat /tmp/store.txt
-x_probe land /tmp/touch $w $h $grid | awk '{print $1, $2, $3, $4 - 800, $5}'
 echo "PASSES 2"
 echo "END display-1"
 report=$(kelcalib-ctl --json doctor)
