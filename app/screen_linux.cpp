@@ -1,10 +1,9 @@
 // The full-screen calibration window on one display: a borderless window at
 // the display's bounds, the software renderer, the fonts, and the target
-// layout and radius for that display.
+// layout, radius and rotation for that display.
 #include <SDL.h>
 #include <SDL_ttf.h>
 
-#include <cmath>
 #include <cstdio>
 
 #include "app/session_linux.h"
@@ -25,23 +24,6 @@ bool Fail(char* error, int capacity, const char* what) {
     return false;
 }
 
-// The radius of 10 mm from the display's vertical size: SDL gives its
-// vertical pixels per inch, from which the height in millimetres follows
-// (SDL derives the former from the latter's whole millimetres, so rounding
-// gives them back). A display without one gets the
-// fallback of TargetRadiusPixels.
-std::int32_t RadiusFor(int display, std::int32_t height) {
-    float diagonal = 0.0f;
-    float horizontal = 0.0f;
-    float vertical = 0.0f;
-    std::int32_t millimetres = 0;
-    if (SDL_GetDisplayDPI(display, &diagonal, &horizontal, &vertical) == 0 && vertical > 0.0f) {
-        millimetres = static_cast<std::int32_t>(
-            std::lround(static_cast<double>(height) * 25.4 / static_cast<double>(vertical)));
-    }
-    return TargetRadiusPixels(gSession.targetRadiusMm, height, millimetres, 0);
-}
-
 }  // namespace
 
 bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int capacity) {
@@ -52,8 +34,8 @@ bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int c
     gSession.screenRect = RECT{bounds.x, bounds.y, bounds.x + bounds.w, bounds.y + bounds.h};
     gScreen.width = bounds.w;
     gScreen.height = bounds.h;
+    gScreen.display = display;
     LayoutTargets(kTargetCount, bounds.w, bounds.h, gSession.targetX, gSession.targetY);
-    gSession.targetRadiusPx = RadiusFor(display, bounds.h);
 
     gScreen.screenFont = TTF_OpenFont(fontPath, kScreenFontPixels);
     gScreen.boxFont = TTF_OpenFont(fontPath, bounds.h >= 600 ? bounds.h / 28 : 20);
@@ -80,6 +62,13 @@ bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int c
     }
     gScreen.window = SDL_CreateWindow(kTitleUtf8, x, y, bounds.w, bounds.h, flags);
     if (gScreen.window == nullptr) return Fail(error, capacity, "cannot open the window");
+    // The radius and the rotation come from the system that shows the
+    // window; the firmware keeps the panel's orientation (the solve turns
+    // the expected positions with the display).
+    ReadDisplayFacts(gScreen.window, display, DisplayArea{bounds.x, bounds.y, bounds.w, bounds.h},
+                     &gScreen.facts);
+    gSession.targetRadiusPx = TargetRadiusOn(gScreen.facts, bounds.h);
+    gSession.displayOrientation = gScreen.facts.orientation;
     // Software rendering: the same pixels on every video driver, and
     // nothing to start up for a screen this simple. On X11 its frames go
     // straight to the window: SDL would otherwise hand them over through an

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+#include "app/controller_choice_linux.h"
+#include "app/display_facts_linux.h"
+
 union SDL_Event;
 struct SDL_Window;
 struct SDL_Renderer;
@@ -19,6 +22,8 @@ struct LinuxScreen {
     TTF_Font* boxFont;     // questions and messages
     std::int32_t width;    // window pixels
     std::int32_t height;
+    int display;           // SDL's number of the display the window is on
+    DisplayFacts facts;    // its size, rotation and name
     std::uint32_t sessionEvent;  // SDL event type of the posted session messages
     bool collecting;             // a pass takes releases as touches
     bool ended;                  // WM_CALIB_EXIT handled: the loop stops
@@ -35,8 +40,9 @@ int RunKelcalib(int argc, char** argv);
 bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int capacity);
 void CloseCalibrationScreen();
 
-// The session from opening the controller to the end; returns the exit code.
-int RunCalibrationSession();
+// The session from opening the chosen controller to the end (--persist:
+// write the X configuration after Yes); returns the exit code.
+int RunCalibrationSession(const ControllerChoice& choice, bool persist);
 
 // Posts one session message (WM_CALIB_START ... WM_CALIB_EXIT).
 void PostSessionMessage(unsigned message);

@@ -13,6 +13,7 @@
 #include "app/session_linux.h"
 #include "app/session_state.h"
 #include "app/session_texts.h"
+#include "app/touch_mapping_linux.h"
 #include "app/touch_timing.h"
 #include "calib/calibration_solve.h"
 #include "device/controller_protocol.h"
@@ -73,8 +74,12 @@ void OnSolve() {
         PostSessionMessage(WM_CALIB_START);
         return;
     }
+    // The cursor follows the finger on this display while the user judges
+    // (again, after a No).
+    ApplyTouchMapping();
     const BoxAnswer answer = ShowBox(kConfirmUtf8, kConfirmCaptionUtf8, BoxKind::kYesNo);
     PaintTargetScreen();
+    if (answer != BoxAnswer::kYes) RestoreTouchMapping();
     if (answer == BoxAnswer::kClosed) {
         PostSessionMessage(WM_CALIB_ABORT);
         return;
@@ -83,7 +88,11 @@ void OnSolve() {
         PostSessionMessage(WM_CALIB_START);
         return;
     }
-    CommitCalibration();
+    if (CommitCalibration()) {
+        KeepTouchMapping();
+    } else {
+        RestoreTouchMapping();
+    }
     PostSessionMessage(WM_CALIB_EXIT);
 }
 
@@ -96,6 +105,7 @@ void OnAbort() {
 }
 
 void OnExit() {
+    RestoreTouchMapping();
     CloseTouchDevice();
     gSession.device = nullptr;
     SetCollecting(false);
@@ -203,12 +213,14 @@ std::uint32_t RunTrackingTimer() {
     return gNextTick - now;
 }
 
-int RunCalibrationSession() {
-    if (!OpenTouchDevice(gSession.vendorId, 0)) {
-        // A controller whose node may not be opened: the message says which
-        // node, why, and the udev rule that grants access, below the text.
-        char problem[1024] = "";
-        if (DescribeOpenProblem(problem, sizeof(problem))) {
+int RunCalibrationSession(const ControllerChoice& choice, bool persist) {
+    ChosenController chosen;
+    char problem[1024] = "";
+    if (!OpenChosenController(gSession.vendorId, choice, &chosen, problem, sizeof(problem))) {
+        // A controller that may not be opened or is not there as named: the
+        // message says which node, why, and (for access) the udev rule that
+        // grants it, below the text.
+        if (problem[0] != '\0') {
             SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s", problem);
             std::string text = kNoDeviceUtf8;
             text += "\n\n";
@@ -223,6 +235,8 @@ int RunCalibrationSession() {
         gSession.logicalMaxX = 0x7FFF;
         gSession.logicalMaxY = 0x7FFF;
     }
+    PrepareTouchMapping(chosen, persist);
+    ApplyTouchMapping();
     gSession.elapsedMs = 0;
     gSession.lastTick = SDL_GetTicks();
     gNextTick = gSession.lastTick + kTrackingTickMs;

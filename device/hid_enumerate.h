@@ -6,6 +6,7 @@
 #define KELCALIB_DEVICE_HID_ENUMERATE_H
 
 #include <cstdint>
+#include <vector>
 
 struct HidInterfaceInfo {
     char path[260];   // "/dev/hidraw3", or the Windows device path (UTF-8)
@@ -29,5 +30,9 @@ struct HidInterfaceInfo {
 // returns how many interfaces there are in all (which may exceed
 // `capacity`); -1 when the system's list of HID interfaces cannot be read.
 int ListHidInterfaces(std::uint16_t vendorId, HidInterfaceInfo* interfaces, int capacity);
+
+// Every interface, as ListHidInterfaces fills them, in search order. Empty
+// with `listed` false when the system's list cannot be read.
+std::vector<HidInterfaceInfo> ListAllHidInterfaces(std::uint16_t vendorId, bool* listed);
 
 #endif  // KELCALIB_DEVICE_HID_ENUMERATE_H

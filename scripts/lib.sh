@@ -12,6 +12,7 @@ KELCALIB_PACKAGES=(
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   xserver-xorg-input-libinput udev libwayland-dev weston libgl1-mesa-dri libegl-mesa0
   dpkg-dev lintian
+  libxi-dev libxrandr-dev libdrm-dev xserver-xephyr
 )
 
 say() { printf '==> %s\n' "$*" >&2; }

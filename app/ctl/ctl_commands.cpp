@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/ctl/ctl_doctor.h"
 #include "app/ctl/ctl_options.h"
 #include "app/ctl/ctl_output.h"
 #include "app/ctl/ctl_platform.h"
@@ -142,6 +143,7 @@ int RunList(const CtlOptions& options) {
         if (!info.ours) continue;
         CtlListedController& c = controllers[controllerCount];
         c.info = &info;
+        CtlInputDevices(info, &c);
         if (OpenController(options.vendorId, static_cast<std::uint16_t>(controllerCount),
                            c.openProblem, sizeof c.openProblem) == OpenResult::kOpened) {
             c.openProblem[0] = '\0';
@@ -375,6 +377,7 @@ int RunCtl(int argc, const char* const* argv) {
         case CtlCommand::kWatch: return RunWatch(options);
         case CtlCommand::kReset: return RunReset(options);
         case CtlCommand::kApply: return RunApply(options);
+        case CtlCommand::kDoctor: return RunDoctor(options);
         case CtlCommand::kNone: break;
     }
     return Fail(kCtlExitUsage, "no command given (see --help)");

@@ -29,6 +29,11 @@ const char kUsageFormat[] =
     "  apply [--index N] --yes [FILE|-]  sends the record-x and record-y lines printed by\n"
     "                                    calib-solve (from FILE, or standard input) and commits\n"
     "                                    them\n"
+    "  doctor [--index N]                (Linux) what stands between a touch and the cursor, for\n"
+    "                                    each controller (or controller N): access to its node and\n"
+    "                                    the udev rule, its input event device, the X devices that\n"
+    "                                    read it and their mapping, and any calibration applied on\n"
+    "                                    top of the firmware's (udev, X, tslib), each with what to do\n"
     "\n"
     "Options:\n"
     "  --index N     the N-th controller of the vendor ID, counted from 0 (default 0)\n"
@@ -44,7 +49,8 @@ const char kUsageFormat[] =
     "  1  a transfer failed or the controller did not accept a command\n"
     "  2  bad command line or records file; nothing was sent\n"
     "  3  no controller of the vendor ID (at that index)\n"
-    "  4  a controller is there but this user may not open it\n";
+    "  4  a controller is there but this user may not open it\n"
+    "  5  doctor found a problem\n";
 
 struct CommandName {
     const char* word;
@@ -56,20 +62,21 @@ constexpr CommandName kCommands[] = {
     {"watch", CtlCommand::kWatch},
     {"reset", CtlCommand::kReset},
     {"apply", CtlCommand::kApply},
+    {"doctor", CtlCommand::kDoctor},
 };
 
 // Which command an option belongs to; kNone: every command.
 struct OptionRule {
     const char* name;
     bool takesValue;
-    CtlCommand only[3];
+    CtlCommand only[4];
 };
 
 constexpr OptionRule kOptions[] = {
     {"--json", false, {}},
     {"--vid", true, {}},
     {"--all", false, {CtlCommand::kList}},
-    {"--index", true, {CtlCommand::kWatch, CtlCommand::kReset, CtlCommand::kApply}},
+    {"--index", true, {CtlCommand::kWatch, CtlCommand::kReset, CtlCommand::kApply, CtlCommand::kDoctor}},
     {"--seconds", true, {CtlCommand::kWatch}},
     {"--yes", false, {CtlCommand::kReset, CtlCommand::kApply}},
 };
@@ -131,6 +138,7 @@ bool SetValue(const OptionRule& rule, const char* value, CtlOptions* options, ch
     if (std::strcmp(rule.name, "--index") == 0) {
         if (ParseDecimal(value, 65535, &number)) {
             options->index = static_cast<std::uint16_t>(number);
+            options->indexGiven = true;
             return true;
         }
         std::snprintf(error, errorSize, "--index takes a number 0..65535, not '%s'", value);
@@ -230,7 +238,7 @@ bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, cha
             }
             if (options->command == CtlCommand::kNone) {
                 std::snprintf(error, errorSize,
-                              "unknown command '%s' (list, watch, reset or apply)", word);
+                              "unknown command '%s' (list, watch, reset, apply or doctor)", word);
                 return false;
             }
             continue;
@@ -245,7 +253,7 @@ bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, cha
     }
 
     if (options->command == CtlCommand::kNone) {
-        std::snprintf(error, errorSize, "no command given (list, watch, reset or apply)");
+        std::snprintf(error, errorSize, "no command given (list, watch, reset, apply or doctor)");
         return false;
     }
     for (int slot = 0; slot < kOptionCount; ++slot) {

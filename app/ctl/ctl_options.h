@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-enum class CtlCommand { kNone, kList, kWatch, kReset, kApply };
+enum class CtlCommand { kNone, kList, kWatch, kReset, kApply, kDoctor };
 
 struct CtlOptions {
     CtlCommand command;
@@ -16,6 +16,7 @@ struct CtlOptions {
     bool all;                 // list: every HID device, not only ours
     bool yes;                 // reset, apply: the user means it
     std::uint16_t index;      // match index among our controllers
+    bool indexGiven;          // --index was given (doctor: that controller only)
     std::uint32_t seconds;    // watch: 0 runs until Ctrl-C
     std::uint16_t vendorId;   // KELCALIB_VENDOR_ID unless --vid
     const char* recordsPath;  // apply: null or "-" reads standard input

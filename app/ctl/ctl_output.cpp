@@ -55,6 +55,11 @@ void PrintControllerText(const CtlListedController& c, int index) {
     std::printf("  feature report length: %u bytes\n", static_cast<unsigned>(d.featureReportLength));
     std::printf("  logical maxima:        x %" PRId32 ", y %" PRId32 "\n", d.logicalMaxX,
                 d.logicalMaxY);
+    if (c.inputDeviceCount >= 0) {
+        std::printf("  input device:          ");
+        for (int i = 0; i < c.inputDeviceCount; ++i) std::printf("%s%s", i > 0 ? ", " : "", c.inputDevices[i]);
+        std::printf("%s\n", c.inputDeviceCount == 0 ? "none" : "");
+    }
     if (d.problem[0] != '\0') std::printf("  problem:               %s\n", d.problem);
     std::printf("  report IDs answering:  ");
     if (c.openProblem[0] != '\0') {
@@ -97,6 +102,14 @@ void PrintControllerJson(const CtlListedController& c, int index) {
         std::printf("]");
     } else {
         std::printf("null");
+    }
+    if (c.inputDeviceCount >= 0) {
+        std::printf(",\"input_devices\":[");
+        for (int i = 0; i < c.inputDeviceCount; ++i) {
+            if (i > 0) std::printf(",");
+            PrintJsonString(c.inputDevices[i]);
+        }
+        std::printf("]");
     }
     const char* problem = c.openProblem[0] != '\0' ? c.openProblem : d.problem;
     if (problem[0] != '\0') {

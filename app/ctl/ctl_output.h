@@ -15,6 +15,10 @@ struct CtlListedController {
     const HidInterfaceInfo* info;
     bool answered[3];        // a feature read under kCtlReportIds[i] succeeded
     char openProblem[256];   // why it could not be opened for the probe; empty when it was
+    // The input devices the system made from the controller (Linux: its
+    // event devices); inputDeviceCount -1 where the system has none to tell.
+    int inputDeviceCount;
+    char inputDevices[4][32];
 };
 
 // `text` as a JSON string, quotes included: control characters escaped,

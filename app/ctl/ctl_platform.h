@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/ctl/ctl_output.h"
 #include "device/hid_enumerate.h"
 
 // Closes the controller OpenTouchDevice opened; no-op when none is open.
@@ -38,6 +39,11 @@ void CtlIgnoreBrokenPipe();
 
 // After a transfer failed: true when the controller is gone (unplugged).
 bool CtlControllerGone();
+
+// Fills the input devices of `controller` the system made from the
+// interface `info` (Linux: the event devices sysfs shows under the same HID
+// device); a count of -1 where the system has no such thing to tell.
+void CtlInputDevices(const HidInterfaceInfo& info, CtlListedController* controller);
 
 // A monotonic clock in milliseconds.
 std::uint64_t CtlMilliseconds();

@@ -10,6 +10,7 @@
 
 #include "app/session_state.h"
 #include "device/hid_device.h"
+#include "device/hidraw_sysfs_linux.h"
 
 namespace {
 
@@ -58,6 +59,17 @@ bool CtlControllerGone() {
 }
 
 void CtlInterruptHandled() {}
+
+void CtlInputDevices(const HidInterfaceInfo& info, CtlListedController* controller) {
+    EventDevices events{};
+    unsigned node = 0;
+    if (HidrawNodeNumber(info.path, &node)) HidrawEventDevices(node, &events);
+    controller->inputDeviceCount = events.count;
+    for (int i = 0; i < events.count && i < 4; ++i) {
+        std::snprintf(controller->inputDevices[i], sizeof controller->inputDevices[i], "%s",
+                      events.path[i]);
+    }
+}
 
 std::uint64_t CtlMilliseconds() {
     timespec now{};

@@ -111,6 +111,10 @@ std::FILE* CtlOpenFileForReading(const char* path) {
     return Wide(path, wide) ? _wfopen(wide, L"rb") : nullptr;
 }
 
+void CtlInputDevices(const HidInterfaceInfo&, CtlListedController* controller) {
+    controller->inputDeviceCount = -1;  // Windows shows no such thing to tell
+}
+
 std::uint64_t CtlMilliseconds() {
     return GetTickCount64();
 }

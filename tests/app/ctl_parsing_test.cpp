@@ -49,6 +49,7 @@ TEST(CtlOptions, AcceptedCommandLines) {
         {{"apply", "--yes", "r.txt", "--index", "1"}, CtlCommand::kApply, 1, 0, vid, false, false, true, "r.txt"},
         {{"apply", "-", "--yes"}, CtlCommand::kApply, 0, 0, vid, false, false, true, "-"},
         {{"apply", "--yes", "--", "--odd-name"}, CtlCommand::kApply, 0, 0, vid, false, false, true, "--odd-name"},
+        {{"--json", "doctor", "--index", "2"}, CtlCommand::kDoctor, 2, 0, vid, true, false, false, ""},
     };
     for (const Accepted& c : cases) {
         const std::string line = c.words.empty() ? "" : c.words[0];
@@ -85,6 +86,7 @@ TEST(CtlOptions, RefusedCommandLines) {
         {{}, "no command"},
         {{"--json"}, "no command"},
         {{"lsit"}, "unknown command 'lsit'"},
+        {{"doctor", "--yes"}, "--yes does not apply to doctor"},
         {{"list", "--bogus"}, "unknown option '--bogus'"},
         {{"list", "extra"}, "unexpected argument 'extra'"},
         {{"apply", "a", "b"}, "unexpected argument 'b'"},

@@ -24,6 +24,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import e2e  # noqa: E402  (how a scenario is played and reported)
+import ctl_doctor_test  # noqa: E402
 
 OPTIONS = None
 
@@ -151,7 +152,10 @@ def list_one(run):
     run.equal(status, 0, "exit status")
     labels = ["controller 0:", "device:", "vendor:product:", "feature report length:", "logical maxima:",
               "report IDs answering:"]
-    run.equal([l.strip().startswith(label) for l, label in zip(out, labels)], [True] * 6, "text lines %r" % out)
+    if OPTIONS.platform == "linux":
+        labels.insert(5, "input device:")
+    run.equal([l.strip().startswith(label) for l, label in zip(out, labels)], [True] * len(labels),
+              "text lines %r" % out)
     run.equal(out[-1].split()[-1], "0x01", "report IDs answering (text)")
     status, out, err = run.ctl("list", "--json")
     c = json.loads("".join(out))["controllers"]
@@ -457,6 +461,7 @@ LINUX_SCENARIOS = {
                                  ["controller", "descriptor-size 5000", "controller"]),
     "names_escaped": (names_escaped, ["controller", "name-bytes 54 1b 5b 33 31 6d ff 0a 6f 6b"]),
 }
+LINUX_SCENARIOS.update(ctl_doctor_test.SCENARIOS)
 
 
 def scenarios():
@@ -475,9 +480,11 @@ def main():
     parser.add_argument("--exe", help="kelcalib-ctl.exe, or kelcalib-ctl on Linux")
     parser.add_argument("--runner", help="Linux: with-vc-hidraw, which preloads the interposer")
     parser.add_argument("--solve", help="the native calib-solve (apply reads its output)")
+    parser.add_argument("--x-props", help="Linux: x-input-props, which plants X device properties")
     parser.add_argument("--list", action="store_true", help="list the scenarios")
     parser.add_argument("scenarios", nargs="*")
     OPTIONS = parser.parse_args()
+    ctl_doctor_test.OPTIONS = OPTIONS
     if OPTIONS.list:
         print("\n".join(scenarios()))
         return 0
@@ -488,8 +495,8 @@ def main():
         parser.error("unknown scenario %s (--list names them)" % ", ".join(unknown))
     if OPTIONS.platform == "wine" and not os.environ.get("WINEPREFIX"):
         parser.error("WINEPREFIX is not set: run under ./check's Wine session")
-    if OPTIONS.platform == "linux" and not OPTIONS.runner:
-        parser.error("--runner is required on Linux")
+    if OPTIONS.platform == "linux" and not (OPTIONS.runner and OPTIONS.x_props):
+        parser.error("--runner and --x-props are required on Linux")
     ok = all([run_scenario(s) for s in OPTIONS.scenarios or list(scenarios())])
     return 0 if ok else 1
 

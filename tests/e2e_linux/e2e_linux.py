@@ -21,6 +21,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import e2e  # noqa: E402  (the Windows scenarios' log parsing, solve and checks)
 import linux_run  # noqa: E402
+import screens_and_controllers  # noqa: E402
 from e2e import COMMIT_TRACE, PASS_TRACE, Failed, check_committed  # noqa: E402
 from linux_run import LinuxRun, check_first_target  # noqa: E402
 # A straight panel on a 1024 x 768 screen touched exactly at the targets: the
@@ -304,6 +305,7 @@ SCENARIOS = {
     "wayland": (wayland, ["panel straight"]),
     "wayland_without_seat": wayland_without_seat,
 }
+SCENARIOS.update(screens_and_controllers.SCENARIOS)
 
 
 def run_scenario(name):
@@ -311,12 +313,13 @@ def run_scenario(name):
     if callable(entry):
         entry = (entry, [])
     function, lines = entry
-    two_monitors = name == "second_display"
+    two_monitors = name == "second_display" or name in screens_and_controllers.TWO_MONITORS
     if two_monitors and os.geteuid() != 0:
         print("%s: SKIPPED: Xorg with the dummy driver runs as root only" % name)
         return None
     try:
-        run = LinuxRun(name, lines or [], devices=lines is not None, two_monitors=two_monitors)
+        run = LinuxRun(name, lines or [], devices=lines is not None, two_monitors=two_monitors,
+                       rotated=name in screens_and_controllers.ROTATED)
     except RuntimeError as error:
         print("%s: FAIL: %s" % (name, error))
         return False
@@ -330,6 +333,7 @@ def main():
     parser.add_argument("--preload", help="LD_PRELOAD value that loads the hidraw interposer")
     parser.add_argument("--solve", help="calib-solve")
     parser.add_argument("--close-request", help="close-request")
+    parser.add_argument("--x-props", help="x-input-props")
     parser.add_argument("--list", action="store_true", help="list the scenarios")
     parser.add_argument("scenarios", nargs="*")
     OPTIONS = parser.parse_args()
@@ -338,8 +342,8 @@ def main():
     if OPTIONS.list:
         print("\n".join(SCENARIOS))
         return 0
-    if not (OPTIONS.exe and OPTIONS.preload and OPTIONS.solve and OPTIONS.close_request):
-        parser.error("--exe, --preload, --solve and --close-request are required")
+    if not (OPTIONS.exe and OPTIONS.preload and OPTIONS.solve and OPTIONS.close_request and OPTIONS.x_props):
+        parser.error("--exe, --preload, --solve, --close-request and --x-props are required")
     unknown = [s for s in OPTIONS.scenarios if s not in SCENARIOS]
     if unknown:
         parser.error("unknown scenario %s (--list names them)" % ", ".join(unknown))

@@ -21,7 +21,10 @@ OPTIONS = None  # set by e2e_linux.py: exe, preload, solve, close_request
 class LinuxRun(e2e.Run):
     """One start of the Linux program in its own X server."""
 
-    def __init__(self, name, controller_lines, devices=True, two_monitors=False):
+    # The controller whose log entries entries() reads (its index in the config).
+    watched = 0
+
+    def __init__(self, name, controller_lines, devices=True, two_monitors=False, rotated=False):
         self.name = name
         self.dir = tempfile.mkdtemp(prefix="kelcalib-e2e-linux-%s." % name)
         self.log = os.path.join(self.dir, "controller.log")
@@ -33,13 +36,18 @@ class LinuxRun(e2e.Run):
         self.extra_env = {}
         self.touch_file = os.path.join(self.dir, "touch")
         self.weston = None
-        self.x = xserver.start_two_monitors() if two_monitors else xserver.start_xvfb()
+        if rotated:
+            self.x = xserver.start_rotated()
+        else:
+            self.x = xserver.start_two_monitors() if two_monitors else xserver.start_xvfb()
         os.environ["DISPLAY"] = self.x.display
-        self.width, self.height = 1024, 768
+        self.width, self.height = (768, 1024) if rotated else (1024, 768)
+        self.root_height = self.height  # rows of a screenshot of the root window
         self.left = 800 if two_monitors else 0  # where the program's display starts
         lines = ["log-file " + self.log]
         if devices:
-            lines += ["controller", "store " + self.store] + list(controller_lines)
+            # "{dir}" in a line stands for the run's folder (a second store).
+            lines += ["controller", "store " + self.store] + [l.format(dir=self.dir) for l in controller_lines]
         with open(self.conf, "w") as f:
             f.write("\n".join(lines) + "\n")
         open(self.log, "w").close()
@@ -49,7 +57,8 @@ class LinuxRun(e2e.Run):
                           "LD_PRELOAD": OPTIONS.preload, "KELCALIB_VC_TOUCH_FILE": self.touch_file})
         env.update(self.extra_env)
         err = open(os.path.join(self.dir, "stderr.txt"), "ab")
-        proc = subprocess.Popen([OPTIONS.exe] + self.args, env=env, stdout=subprocess.DEVNULL, stderr=err)
+        out = open(os.path.join(self.dir, "stdout.txt"), "ab")
+        proc = subprocess.Popen([OPTIONS.exe] + self.args, env=env, stdout=out, stderr=err)
         if self.proc is None:
             self.proc = proc
         return proc
@@ -59,6 +68,16 @@ class LinuxRun(e2e.Run):
         if self.weston is not None:
             xserver.stop_process(self.weston)
         self.x.stop()
+
+    def entries(self):
+        with open(self.log) as f:
+            words = [line.split(None, 2) for line in f.read().splitlines()]
+        return e2e.parse_log("\n".join("%s 0 %s" % (w[0], w[2]) for w in words
+                                       if len(w) == 3 and w[1] == str(self.watched)))
+
+    def output(self, name="stdout.txt"):
+        with open(os.path.join(self.dir, name)) as f:
+            return f.read()
 
     def on_wayland(self, backend):
         """The program on a weston of `backend` in this X server."""
@@ -77,11 +96,20 @@ class LinuxRun(e2e.Run):
 
     def screenshot(self, name):
         png = os.path.join(self.dir, name + ".png")
-        xwd = subprocess.run(["xwd", "-root", "-silent"], capture_output=True, check=True).stdout
+        # xwd walks the windows on the screen; one closed meanwhile (the
+        # program moving to another display) fails that picture only.
+        for attempt in range(5):
+            done = subprocess.run(["xwd", "-root", "-silent"], capture_output=True)
+            if done.returncode == 0:
+                break
+            time.sleep(0.1)
+        if done.returncode != 0:
+            raise subprocess.CalledProcessError(done.returncode, "xwd", done.stdout, done.stderr)
+        xwd = done.stdout
         subprocess.run(["/usr/bin/convert", "xwd:-", png], input=xwd, check=True)
         rgb = subprocess.run(["/usr/bin/convert", "xwd:-", "-depth", "8", "rgb:-"], input=xwd,
                              capture_output=True, check=True).stdout
-        stride = len(rgb) // 3 // 768
+        stride = len(rgb) // 3 // self.root_height
         return lambda x, y: tuple(rgb[(y * stride + x) * 3:(y * stride + x) * 3 + 3])
 
     def wait_box(self, caption=None, timeout=20):

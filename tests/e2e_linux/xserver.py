@@ -1,7 +1,8 @@
 """X servers for the Linux end-to-end tests, started and stopped by process
-id: a plain Xvfb of one screen, or Xorg with the dummy driver presenting two
-monitors side by side (what SDL needs to see two displays); and a Wayland
-compositor (weston) beside one."""
+id: a plain Xvfb of one screen, Xorg with the dummy driver presenting two
+monitors side by side (what SDL needs to see two displays), or Xephyr
+(inside an Xvfb) with its output turned a quarter (what neither of the others
+can do); and a Wayland compositor (weston) beside one."""
 import os
 import shutil
 import subprocess
@@ -38,10 +39,11 @@ EndSection
 class XServer:
     """One X server; `display` is ":N". Stop it with stop()."""
 
-    def __init__(self, proc, display, workdir):
+    def __init__(self, proc, display, workdir, host=None):
         self.proc = proc
         self.display = display
         self.dir = workdir
+        self.host = host  # the X server this one runs in, stopped after it
 
     def env(self, extra=None):
         env = dict(os.environ, DISPLAY=self.display, SDL_VIDEODRIVER="x11", XDG_RUNTIME_DIR=self.dir)
@@ -49,13 +51,9 @@ class XServer:
         return env
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
+        if self.host is not None:
+            self.host.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -135,6 +133,34 @@ def start_two_monitors(left=(800, 600), right=(1024, 768)):
                 proc.wait()
             shutil.rmtree(workdir, ignore_errors=True)
         raise
+
+
+def start_rotated(width=1024, height=768):
+    """Xephyr of `width` x `height` in an Xvfb of its own, its output turned
+    a quarter counter-clockwise (xrandr -o left: `height` x `width`). Raises
+    RuntimeError with the reason when a server or xrandr fails."""
+    host = start_xvfb(1280, 1280)
+    workdir = tempfile.mkdtemp(prefix="kelcalib-xephyr.")
+    os.chmod(workdir, 0o700)
+    read_end, write_end = os.pipe()
+    proc = subprocess.Popen(["Xephyr", "-displayfd", str(write_end), "-screen", "%dx%d" % (width, height),
+                             "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,),
+                            env=dict(os.environ, DISPLAY=host.display),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    try:
+        display = _display_from_fd(read_end, proc, "Xephyr")
+    except RuntimeError:
+        host.stop()
+        shutil.rmtree(workdir, ignore_errors=True)
+        raise
+    server = XServer(proc, display, workdir, host)
+    done = subprocess.run(["xrandr", "-o", "left"], env=server.env(), capture_output=True, text=True)
+    current = subprocess.run(["xrandr"], env=server.env(), capture_output=True, text=True).stdout
+    if done.returncode != 0 or "current %d x %d" % (height, width) not in current:
+        server.stop()
+        raise RuntimeError("xrandr could not turn Xephyr's output: %s%s" % (done.stderr, current))
+    return server
 
 
 def start_weston(server, backend):

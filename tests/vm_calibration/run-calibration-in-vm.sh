@@ -13,7 +13,11 @@
 #              by touching Yes where the screen shows it (x_probe.c), then
 #              the landing check (20 touches, the pointer within 2 px of the
 #              finger), and the releases five touches give a program
-#              (sdl_touch_probe.cpp: one each);
+#              (sdl_touch_probe.cpp: one each); then in the same boot which
+#              display (two_displays.sh: two outputs, --identify, the X
+#              mapping of a calibration on display 1 and where touches land
+#              there, doctor) and the display's size and rotation
+#              (display_size.sh, on QEMU's VGA);
 #   kmsdrm-touch  the same driven by touch on SDL's KMS/DRM driver and its
 #              console input (evdev through udev); the landings are the
 #              releases the program's own event reading takes
@@ -51,7 +55,7 @@ cleanup() {
 trap cleanup EXIT
 
 cmake --preset release-linux >/dev/null
-cmake --build --preset release-linux --target kelcalib >/dev/null
+cmake --build --preset release-linux --target kelcalib kelcalib-ctl >/dev/null
 cmake --preset native >/dev/null
 cmake --build --preset native --target calib-solve >/dev/null
 if [ -z "${VC_UHID:-}" ]; then
@@ -60,6 +64,7 @@ if [ -z "${VC_UHID:-}" ]; then
 fi
 gcc -Wall -Wextra -O2 -static -o "$work/uinput_clicker" tests/vm_calibration/uinput_clicker.c
 gcc -Wall -Wextra -O2 -o "$work/x_probe" tests/vm_calibration/x_probe.c -lX11
+gcc -Wall -Wextra -O2 -o "$work/x-input-props" tests/e2e_linux/x_input_props.c -lX11 -lXi
 gcc -Wall -Wextra -O2 -static $(pkg-config --cflags libdrm) -o "$work/drm_probe" tests/vm_calibration/drm_probe.c
 g++ -Wall -Wextra -O2 -I. $(pkg-config --cflags sdl2) -o "$work/sdl_touch_probe" \
   tests/vm_calibration/sdl_touch_probe.cpp app/pointer_events_linux.cpp $(pkg-config --libs sdl2)
@@ -112,7 +117,8 @@ stage_udev() {
 bash "$vm_tools/build-image.sh" --out "$work/img" --init tests/vm_calibration/init.sh \
   --add tests/vm_calibration/boot_common.sh
 bash "$vm_tools/build-image.sh" --out "$work/img-touch" --init tests/vm_calibration/touch_init.sh \
-  --add tests/vm_calibration/boot_common.sh
+  --add tests/vm_calibration/boot_common.sh --add tests/vm_calibration/two_displays.sh \
+  --add tests/vm_calibration/display_size.sh
 status=0
 for video in "${videos[@]}"; do
   extra=$work/extra-$video
@@ -120,17 +126,26 @@ for video in "${videos[@]}"; do
   case $video in
     x11-touch)
       img=$work/img-touch append="vm.video=x11"
+      # With the two outputs, the X devices' matrices, doctor, and the
+      # display's size on QEMU's VGA (modesetting; SDL's KMS/DRM driver
+      # loads libdrm and libgbm), whose DRM driver loads late (late-order).
       stage "$extra" /usr/lib/xorg/Xorg /usr/bin/xkbcomp build/release-linux/app/kelcalib "$VC_UHID" "$work/x_probe" \
-        "$work/sdl_touch_probe" \
+        "$work/sdl_touch_probe" "$work/x-input-props" build/release-linux/app/ctl/kelcalib-ctl \
+        /usr/bin/xrandr /usr/bin/xdotool \
         /usr/lib/xorg/modules/*.so /usr/lib/xorg/modules/drivers/dummy_drv.so \
-        /usr/lib/xorg/modules/input/libinput_drv.so \
+        /usr/lib/xorg/modules/drivers/modesetting_drv.so /usr/lib/xorg/modules/input/libinput_drv.so \
         $lib/libX11.so.6 $lib/libXext.so.6 $lib/libXcursor.so.1 $lib/libXi.so.6 $lib/libXfixes.so.3 \
-        $lib/libXrandr.so.2 $lib/libXss.so.1 $lib/libxkbcommon.so.0 $lib/libXrender.so.1 $lib/libX11-xcb.so.1
-      mkdir -p "$extra/usr/share/X11" "$extra/etc"
-      cp tests/vm_calibration/xorg-touch.conf "$extra/etc/"
+        $lib/libXrandr.so.2 $lib/libXss.so.1 $lib/libxkbcommon.so.0 $lib/libXrender.so.1 $lib/libX11-xcb.so.1 \
+        $lib/libdrm.so.2 $lib/libgbm.so.1
+      mkdir -p "$extra/usr/share/X11" "$extra/etc/udev/rules.d"
+      cp tests/vm_calibration/xorg-touch.conf tests/vm_calibration/xorg-two.conf \
+        tests/vm_calibration/xorg-modesetting.conf "$extra/etc/"
+      cp build/release-linux/70-kelcalib.rules "$extra/etc/udev/rules.d/"
       cp -r /usr/share/X11/xkb "$extra/usr/share/X11/"
+      kmod_list "$extra" bochs
+      mv "$extra/modules/video-order" "$extra/modules/late-order"
       stage_udev "$extra"
-      qemu_video=() memory=1024 ;;
+      qemu_video=(-device VGA -display none) memory=1024 ;;
     wayland-touch)
       img=$work/img-touch append="vm.video=wayland video=1024x768"
       stage "$extra" /usr/bin/weston build/release-linux/app/kelcalib "$VC_UHID" "$work/sdl_touch_probe" "$work/drm_probe" \
@@ -187,7 +202,7 @@ for video in "${videos[@]}"; do
   qemu=
   log=$work/console-$video.log
   [ -z "${VM_KEEP_LOGS:-}" ] || { mkdir -p "$VM_KEEP_LOGS"; cp "$log" "$VM_KEEP_LOGS/"; }
-  tr -d '\r' <"$log" | grep -E '^(x11|kmsdrm|wayland): |^first target|^PANEL|^UDEV|^XORG|^WESTON: .*Touchscreen|^question|^VM-APP-RESULT' || true
+  tr -d '\r' <"$log" | grep -E '^(x11|kmsdrm|wayland): |^first target|^PANEL|^UDEV|^XORG|^WESTON: .*Touchscreen|^question|^DISPLAYS:|^SIZE|^VM-APP-RESULT' || true
   echo "($video: $((SECONDS - started)) s with the boot; display stack $extra_mb MB, initramfs $(($(stat -c %s "$work/all.gz") / 1048576)) MB)"
   if ! grep -q 'VM-APP-RESULT: PASS' "$log"; then
     tr -d '\r' <"$log" | tail -30
@@ -195,5 +210,6 @@ for video in "${videos[@]}"; do
     continue
   fi
   python3 tests/vm_calibration/check_vm_log.py "$log" build/native/calib-solve || status=1
+  if [ "$video" = x11-touch ]; then python3 tests/vm_calibration/check_displays_log.py "$log" || status=1; fi
 done
 exit "$status"

@@ -18,24 +18,36 @@
 # takes in a full-screen SDL window, sdl_touch_probe). sdl_touch_probe also
 # counts the releases one touch gives the program (on X11 for five touches
 # of the first panel).
-# Prints the controller's log, store and the landings per panel, then one
-# result line, and reboots.
+# Prints the controller's log, store and the landings per panel; on X11
+# then the proofs of which display (two_displays.sh) and of the display's
+# size (display_size.sh); then one result line, and reboots.
 . /bin/boot_common.sh
 panels=straight,mirrored,swapped
 for arg in $(cat /proc/cmdline); do
   case $arg in vm.panels=*) panels=${arg#vm.panels=} ;; esac
 done
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
+# start_xorg CONFIG: Xorg on :0 (its process id in $xorg), back once it listens.
+start_xorg() {
+  rm -f /tmp/Xorg.log
+  Xorg :0 -config $1 -logfile /tmp/Xorg.log -noreset -nolisten tcp \
+    -xkbdir /usr/share/X11/xkb -modulepath /usr/lib/xorg/modules >/tmp/xorg.out 2>&1 &
+  xorg=$!
+  for n in $(seq 1 150); do [ -S /tmp/.X11-unix/X0 ] && break; sleep 0.1; done
+  [ -S /tmp/.X11-unix/X0 ] || result "FAIL Xorg ($1): $(tail -20 /tmp/Xorg.log /tmp/xorg.out)"
+}
+stop_xorg() {
+  kill $xorg
+  wait $xorg
+  for n in $(seq 1 50); do [ -S /tmp/.X11-unix/X0 ] || break; sleep 0.1; done
+}
 systemd-udevd --daemon >/tmp/udevd.log 2>&1 || result "FAIL udevd: $(cat /tmp/udevd.log)"
 udevadm trigger --action=add && udevadm settle -t 10
 export XDG_RUNTIME_DIR=/tmp/run
 case $video in
   x11)
     export DISPLAY=:0 SDL_VIDEODRIVER=x11
-    Xorg :0 -config /etc/xorg-touch.conf -logfile /tmp/Xorg.log -noreset -nolisten tcp \
-      -xkbdir /usr/share/X11/xkb -modulepath /usr/lib/xorg/modules >/tmp/xorg.out 2>&1 &
-    for n in $(seq 1 150); do [ -S /tmp/.X11-unix/X0 ] && break; sleep 0.1; done
-    [ -S /tmp/.X11-unix/X0 ] || result "FAIL Xorg: $(tail -20 /tmp/Xorg.log /tmp/xorg.out)"
+    start_xorg /etc/xorg-touch.conf
     ;;
   kmsdrm)
     export SDL_VIDEODRIVER=KMSDRM
@@ -73,9 +85,30 @@ touch_at() {
   sleep 0.1
   echo none >/tmp/touch.next && mv /tmp/touch.next /tmp/touch
 }
-# The centre of the question's first button (Yes) as the screen shows it.
-yes_button() {
-  if [ $video = x11 ]; then x_probe buttons | head -1; else drm_probe buttons | head -1; fi
+# The centres "X Y" of the question's buttons as the screen shows them, left
+# to right (Yes, then No), once they are there; nothing after 10 s.
+buttons() {
+  for n in $(seq 1 50); do
+    b=$(if [ $video = x11 ]; then x_probe buttons; else drm_probe buttons; fi)
+    [ -n "$b" ] && { echo "$b"; return; }
+    sleep 0.2
+  done
+}
+# pass FIRST RECORDS: touches the four targets of a pass whose first target
+# is the controller's cue number FIRST, then waits until it has accepted
+# RECORDS Y records (the pass's solved one among them; the question follows
+# once its reply is read). False when a cue does not come.
+pass() {
+  for i in 0 1 2 3; do
+    waitcues $(($1 + i)) || return 1
+    [ $i -eq 0 ] && echo "first target cued at $(uptime_s) s (program started at $t0 s)"
+    # The target drawn before the finger comes (slower on Wayland, where
+    # each frame goes through the software rasteriser).
+    if [ $video = wayland ]; then sleep 1.5; else sleep 0.7; fi
+    touch_at $(echo $xs | cut -d' ' -f$((i + 1))) $(echo $ys | cut -d' ' -f$((i + 1)))
+  done
+  waitcues $(($1 + 4)) || return 1
+  for n in $(seq 1 100); do [ "$(grep -c 'EVENT Cy accept' /tmp/vc.log)" -ge $2 ] && break; sleep 0.1; done
 }
 xs="$((w / 5)) $((4 * w / 5)) $((4 * w / 5)) $((w / 5))"
 ys="$((h / 5)) $((4 * h / 5)) $((h / 5)) $((4 * h / 5))"
@@ -110,22 +143,8 @@ for panel in $(echo $panels | tr , ' '); do
   t0=$(uptime_s)
   kelcalib >/tmp/app.log 2>&1 &
   app=$!
-  for i in 0 1 2 3; do
-    waitcues $((i + 1)) || { cat /tmp/app.log; failed="$failed $panel"; break; }
-    [ $i -eq 0 ] && echo "first target cued at $(uptime_s) s (program started at $t0 s)"
-    # The target drawn before the finger comes (slower on Wayland, where
-    # each frame goes through the software rasteriser).
-    if [ $video = wayland ]; then sleep 1.5; else sleep 0.7; fi
-    touch_at $(echo $xs | cut -d' ' -f$((i + 1))) $(echo $ys | cut -d' ' -f$((i + 1)))
-  done
-  waitcues 5 || failed="$failed $panel"
-  for n in $(seq 1 100); do [ "$(grep -c 'EVENT Cy accept' /tmp/vc.log)" -ge 2 ] && break; sleep 0.1; done
-  yes=
-  for n in $(seq 1 50); do
-    yes=$(yes_button)
-    [ -n "$yes" ] && break
-    sleep 0.2
-  done
+  pass 1 2 || { cat /tmp/app.log; failed="$failed $panel"; }
+  yes=$(buttons | head -1)
   echo "question's Yes button at $yes"
   [ -n "$yes" ] && touch_at $yes
   for n in $(seq 1 100); do alive || break; sleep 0.1; done
@@ -146,6 +165,10 @@ for panel in $(echo $panels | tr , ' '); do
   wait $uhid
   echo "END $panel"
 done
+if [ $video = x11 ]; then
+  . /bin/two_displays.sh
+  . /bin/display_size.sh
+fi
 [ -z "$failed" ] && result "PASS"
 [ $video = wayland ] && sed 's/^/WESTON: /' /tmp/weston.log
 result "FAIL (${failed# })"

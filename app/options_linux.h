@@ -1,0 +1,23 @@
+// The Linux program's command line.
+#ifndef KELCALIB_APP_OPTIONS_LINUX_H
+#define KELCALIB_APP_OPTIONS_LINUX_H
+
+#include "app/controller_choice_linux.h"
+
+constexpr int kExitBadOption = 2;
+
+struct KelcalibOptions {
+    int display;              // --display, 0 by default
+    bool listDisplays;        // --list-displays
+    bool identify;            // --identify
+    bool json;                // --json (with --identify)
+    bool persist;             // --persist: write the X configuration (root)
+    ControllerChoice controller;  // --device or --index
+};
+
+// Fills `options` from the command line. Returns -1 to go on, else the exit
+// code: 0 after --help or --version (printed), kExitBadOption after one
+// line on stderr for a bad option.
+int ParseKelcalibOptions(int argc, char** argv, KelcalibOptions* options);
+
+#endif  // KELCALIB_APP_OPTIONS_LINUX_H
