@@ -1,6 +1,7 @@
 // Pieces of the virtual controller's model shared by its files: number and
-// word parsing for the config and store formats, the transfer log and the
-// coefficient store. Not part of the model's interface.
+// word parsing for the config and store formats, the transfer log, the
+// coefficient store, a controller index checked and a maximum as read. Not
+// part of the model's interface.
 #ifndef KELCALIB_TOOLS_VC_INTERNAL_H
 #define KELCALIB_TOOLS_VC_INTERNAL_H
 
@@ -39,6 +40,13 @@ void LogEvent(VcSystem* system, int controller, const std::string& text);
 // succeed, reads find nothing).
 bool WriteStore(const std::string& path, const VcCoefficients& coefficients);
 bool ReadStore(const std::string& path, VcCoefficients* coefficients);
+
+// True when `controller` indexes one of the system's controllers.
+bool ValidController(const VcSystem& system, int controller);
+
+// A logical maximum as the HID class reads it: written in logicalMaxBytes
+// bytes, it is their value signed by that size.
+std::int32_t LogicalMaxAsRead(const VcControllerConfig& config, int index);
 
 }  // namespace vc_internal
 

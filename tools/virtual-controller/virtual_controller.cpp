@@ -1,5 +1,5 @@
 // The virtual touch controller's model: the firmware side of the command
-// protocol, the panel model and the HID facts the devices present.
+// protocol (transfers checked, commands carried out, replies and packets).
 #include "tools/virtual-controller/virtual_controller.h"
 
 #include <algorithm>
@@ -14,6 +14,7 @@ using vc_internal::CoefficientText;
 using vc_internal::Hex2;
 using vc_internal::LogEvent;
 using vc_internal::LogTransfer;
+using vc_internal::ValidController;
 using vc_internal::ReadStore;
 using vc_internal::ReportIdSlot;
 using vc_internal::WriteStore;
@@ -40,20 +41,6 @@ std::int32_t ReadLe32(const std::uint8_t* bytes) {
 }
 
 // ---- firmware -------------------------------------------------------------
-
-bool ValidController(const VcSystem& system, int controller) {
-    return controller >= 0 && controller < static_cast<int>(system.controllers.size());
-}
-
-
-// A logical maximum as the HID class reads it: written in logicalMaxBytes
-// bytes, it is their value signed by that size.
-std::int32_t LogicalMaxAsRead(const VcControllerConfig& config, int index) {
-    const std::int32_t value = config.logicalMax[index];
-    if (config.logicalMaxBytes == 1) return static_cast<std::int8_t>(value & 0xFF);
-    if (config.logicalMaxBytes == 2) return static_cast<std::int16_t>(value & 0xFFFF);
-    return value;
-}
 
 // Common checks of both transfer directions, counting the transfer.
 VcResult CheckTransfer(VcControllerState* state, bool wire, const std::uint8_t* report,
@@ -327,50 +314,6 @@ void VcReset(VcSystem* system, const VcConfig& config) {
     }
 }
 
-int VcDeviceCount(const VcSystem& system) {
-    return static_cast<int>(system.config.devices.size());
-}
-
-bool VcGetDeviceInfo(const VcSystem& system, int deviceIndex, VcDeviceInfo* info) {
-    if (deviceIndex < 0 || deviceIndex >= VcDeviceCount(system)) return false;
-    const VcDeviceEntry& entry = system.config.devices[static_cast<std::size_t>(deviceIndex)];
-    *info = VcDeviceInfo();
-    info->isController = entry.isController;
-    if (entry.isController) {
-        const VcControllerConfig& c = system.controllers[static_cast<std::size_t>(entry.index)].config;
-        info->controllerIndex = entry.index;
-        info->vendorId = c.vendorId;
-        info->productId = c.productId;
-        info->versionNumber = c.versionNumber;
-        info->featureReportLength = c.featureReportLength;
-        info->attributesReadable = true;
-        info->valueCapCount = c.valueCapCount;
-        for (int i = 0; i < kVcMaxValueCaps; ++i) info->logicalMax[i] = LogicalMaxAsRead(c, i);
-        const auto copy = [&c](const std::vector<VcFeatureReport>& from, VcFeatureReport* to,
-                               std::int32_t* count) {
-            *count = static_cast<std::int32_t>(std::min<std::size_t>(from.size(), kVcMaxDeclaredReports));
-            for (std::int32_t i = 0; i < *count; ++i) {
-                to[i] = from[static_cast<std::size_t>(i)];
-                if (to[i].length == 0) to[i].length = c.featureReportLength;
-            }
-        };
-        copy(c.declaredReports, info->declared, &info->declaredCount);
-        copy(c.secondCollection, info->second, &info->secondCount);
-        info->logicalMaxBytes = c.logicalMaxBytes;
-        info->descriptorSize = c.descriptorSize;
-    } else {
-        const VcOtherDevice& o = system.config.others[static_cast<std::size_t>(entry.index)];
-        info->controllerIndex = -1;
-        info->vendorId = o.vendorId;
-        info->productId = o.productId;
-        info->versionNumber = 0x0100;
-        info->featureReportLength = 0;
-        info->attributesReadable = !o.noAttributes;
-        info->valueCapCount = 0;
-    }
-    return true;
-}
-
 VcResult VcSetFeature(VcSystem* system, int controller, const std::uint8_t* report,
                       std::uint32_t length) {
     if (!ValidController(*system, controller)) return VcResult::kGone;
@@ -412,16 +355,6 @@ VcResult VcGetFeature(VcSystem* system, int controller, std::uint8_t* report,
     return result;
 }
 
-std::uint32_t VcWireReportLength(const VcControllerConfig& config, std::uint8_t reportId) {
-    if (config.declaredReports.empty()) return reportId == 0 ? config.featureReportLength : 0;
-    for (const auto* reports : {&config.declaredReports, &config.secondCollection}) {
-        for (const VcFeatureReport& report : *reports) {
-            if (report.id == reportId) return report.length != 0 ? report.length : config.featureReportLength;
-        }
-    }
-    return 0;
-}
-
 std::uint32_t VcTransferDelayMs(const VcSystem& system, int controller) {
     if (!ValidController(system, controller)) return 0;
     return system.controllers[static_cast<std::size_t>(controller)].config.faults.slowMs;
@@ -439,40 +372,4 @@ void VcSetCannedReport(VcSystem* system, int controller, const std::vector<std::
     VcControllerState& state = system->controllers[static_cast<std::size_t>(controller)];
     state.canned = bytes;
     state.mode = VcReportMode::kCanned;
-}
-
-void VcPanelRaw(const VcPanelModel& panel, const VcTouch& touch, std::uint16_t* rawX,
-                std::uint16_t* rawY) {
-    const double width = touch.screenWidth > 0 ? touch.screenWidth : 1;
-    const double height = touch.screenHeight > 0 ? touch.screenHeight : 1;
-    const double u = touch.x / width;
-    const double v = touch.y / height;
-    const double x = 65535.0 * (panel.a * u + panel.b * v + panel.c);
-    const double y = 65535.0 * (panel.d * u + panel.e * v + panel.f);
-    *rawX = static_cast<std::uint16_t>(std::clamp(std::lround(x), 0L, 65535L));
-    *rawY = static_cast<std::uint16_t>(std::clamp(std::lround(y), 0L, 65535L));
-}
-
-std::int64_t VcApplyAxis(const VcAxisCoefficients& axis, std::uint16_t rawX, std::uint16_t rawY) {
-    const std::int64_t sum = static_cast<std::int64_t>(axis.factorX) * rawX +
-                             static_cast<std::int64_t>(axis.factorY) * rawY;
-    if (axis.divisor == 0) return axis.offset;
-    return sum / axis.divisor + axis.offset;
-}
-
-bool VcWhereTouchLands(const VcSystem& system, int controller, const VcTouch& touch,
-                       VcLanding* landing) {
-    if (!ValidController(system, controller)) return false;
-    const VcControllerState& state = system.controllers[static_cast<std::size_t>(controller)];
-    VcPanelRaw(state.config.panel, touch, &landing->rawX, &landing->rawY);
-    landing->deviceX = VcApplyAxis(state.active.axis[0], landing->rawX, landing->rawY);
-    landing->deviceY = VcApplyAxis(state.active.axis[1], landing->rawX, landing->rawY);
-    const VcControllerConfig& c = state.config;
-    const std::int32_t readX = LogicalMaxAsRead(c, 0);
-    const std::int32_t readY = LogicalMaxAsRead(c, 1);
-    const double maxX = (c.valueCapCount >= 1 && readX > 0) ? readX : 0x7FFF;
-    const double maxY = (c.valueCapCount >= 2 && readY > 0) ? readY : 0x7FFF;
-    landing->screenX = static_cast<double>(landing->deviceX) * touch.screenWidth / maxX;
-    landing->screenY = static_cast<double>(landing->deviceY) * touch.screenHeight / maxY;
-    return true;
 }
