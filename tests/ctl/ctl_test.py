@@ -15,7 +15,6 @@ directory, removed unless the scenario fails. Exits 1 when a check failed.
 import argparse
 import json
 import os
-import signal
 import subprocess
 import sys
 import tempfile
@@ -25,6 +24,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import e2e  # noqa: E402  (how a scenario is played and reported)
 import ctl_doctor_test  # noqa: E402
+import ctl_linux_test  # noqa: E402
 
 OPTIONS = None
 
@@ -122,12 +122,11 @@ class Run:
         if got != want:
             self.fail("%s:\n    got  %r\n    want %r" % (message, got, want))
 
-
-def refused(run, status, out, err, code, what):
-    """A refusal: the exit status, nothing on stdout, one line on stderr."""
-    run.equal(status, code, what + ": exit status")
-    run.equal(out, [], what + ": stdout")
-    run.equal(len(err), 1, what + ": lines on stderr (%r)" % err)
+    def refused(self, status, out, err, code, what):
+        """A refusal: the exit status, nothing on stdout, one line on stderr."""
+        self.equal(status, code, what + ": exit status")
+        self.equal(out, [], what + ": stdout")
+        self.equal(len(err), 1, what + ": lines on stderr (%r)" % err)
 
 
 IDENTITY_STORE = "x 1 0 0 1\ny 0 1 0 1\n"
@@ -219,131 +218,9 @@ def watch(run):
     run.equal((status, out), (0, []), "no touch: no lines")
 
 
-def wait_for_commands(run, proc, count):
-    end = time.time() + 30
-    while time.time() < end and len(run.commands()) < count and proc.poll() is None:
-        time.sleep(0.05)
-
-
-def watch_interrupted(run):
-    """SIGINT (Ctrl-C) and SIGHUP (a dropped terminal or ssh session) end
-    watch with the abort command and exit status 0."""
-    run.set_touch((300, 200))
-    for number, sig in enumerate((signal.SIGINT, signal.SIGHUP)):
-        argv, env = run.command(["watch"], {})
-        proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        wait_for_commands(run, proc, 2 * number + 1)
-        time.sleep(0.3)
-        proc.send_signal(sig)
-        try:
-            out, err = proc.communicate(timeout=30)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.communicate()
-            run.fail("watch did not end at %s" % sig.name)
-            return
-        run.equal(proc.returncode, 0, "%s: exit status (%s)" % (sig.name, err.strip()))
-        run.equal(len(out.splitlines()), 1, "%s: one line for the finger held still" % sig.name)
-        run.equal(run.commands(), ["Q", "Rs"] * (number + 1), "%s: the cue, then the abort" % sig.name)
-
-
-def watch_into_a_closed_pipe(run):
-    """watch | head -1: the write after the reader has gone fails (SIGPIPE is
-    ignored), which ends watch as Ctrl-C does: the abort command, exit 0."""
-    run.set_touch((300, 200))
-    argv, env = run.command(["watch"], {})
-    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    first = proc.stdout.readline()
-    proc.stdout.close()
-    run.set_touch((600, 400))
-    try:
-        proc.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
-        run.fail("watch did not end when its reader went")
-        return
-    err = proc.stderr.read().decode(errors="replace")
-    run.equal((proc.returncode, bool(first)), (0, True), "exit status after one line (%s)" % err.strip())
-    run.equal(run.commands(), ["Q", "Rs"], "the cue, then the abort")
-
-
-def watch_cue_not_sent(run):
-    """A one-byte report has no room for the cue: no transfer at all, exit 1, one line."""
-    status, out, err = run.ctl("watch", "--seconds", "5")
-    refused(run, status, out, err, 1, "cue not sent")
-    run.equal(run.events(), [], "no transfer (never an ioctl below 2 bytes)")
-
-
-def watch_controller_gone(run):
-    run.set_touch((300, 200))
-    start = time.time()
-    status, out, err = run.ctl("watch", "--seconds", "60")
-    run.equal(status, 1, "exit status")
-    run.equal((len(err), "gone" in (err[-1] if err else "")), (2, True), "the notice, then why (%r)" % err)
-    run.check(time.time() - start < 30, "ends at once, not after --seconds")
-
-
-def reset_interrupted(run):
-    """SIGHUP between two steps of reset: the abort command, nothing committed."""
-    argv, env = run.command(["reset", "--yes"], {})
-    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    wait_for_commands(run, proc, 1)
-    proc.send_signal(signal.SIGHUP)
-    out, err = proc.communicate(timeout=60)
-    run.equal(proc.returncode, 1, "exit status (%s)" % err.strip())
-    run.equal(run.commands(), ["Cx", "Rs"], "the X record, then the abort")
-    run.equal(run.store(), None, "nothing committed")
-
-
-def write_refused(run):
-    status, out, err = run.ctl("reset", "--yes")
-    refused(run, status, out, err, 1, "WC refused")
-    run.check(err and "uncertain" in err[0] and "reset" in err[0], "says the state is uncertain (%r)" % err)
-    run.equal(run.commands(), ["Cx", "Cy", "CS"] + ["WC"] * 8 + ["Rs"], "records, CS, eight WC, the abort")
-
-
-def in_use(run):
-    """A second program is told the controller is in use and sends nothing."""
-    run.set_touch(None)
-    argv, env = run.command(["watch"], {})
-    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    wait_for_commands(run, proc, 1)
-    status, out, err = run.ctl("reset", "--yes")
-    proc.send_signal(signal.SIGINT)
-    proc.communicate(timeout=30)
-    refused(run, status, out, err, 1, "reset while watch runs")
-    run.check(err and "in use" in err[0], "says in use (%r)" % err)
-    run.equal(run.commands(), ["Q", "Rs"], "only watch's cue and abort")
-
-
-def not_a_permission_problem(run):
-    """A controller whose descriptor cannot be read is no permission problem: exit 3, not 4."""
-    status, out, err = run.ctl("reset", "--yes", "--index", "2")
-    refused(run, status, out, err, 3, "no controller at index 2")
-
-
-def names_escaped(run):
-    status, out, err = run.ctl("list")
-    run.equal(out[0] if out else None, "controller 0: T\\x1B[31m\\xFF\\x0Aok", "text: \\xNN for the rest")
-    status, out, err = run.ctl("list", "--json")
-    run.check("\x1b" not in "".join(out), "no raw escape in the JSON")
-    run.equal(json.loads("".join(out))["controllers"][0]["name"], "T\x1b[31m\ufffd\nok", "JSON")
-
-
-def permission(run):
-    """A node refused for lack of permission: the udev advice and exit 4."""
-    for args in (["list"], ["reset", "--yes"], ["watch", "--seconds", "1"]):
-        status, out, err = run.ctl(*args, env={"KELCALIB_VC_HIDRAW_DENY": "1"})
-        run.equal(status, 4, "%s: exit status" % args)
-        run.equal(any("udev" in l for l in err) and any("/dev/hidraw1" in l for l in err), True,
-                  "%s: names the node and the udev rule (%r)" % (args, err))
-    run.equal(run.commands(), [], "nothing sent")
-
-
 def reset(run):
     status, out, err = run.ctl("reset")
-    refused(run, status, out, err, 2, "reset without --yes")
+    run.refused(status, out, err, 2, "reset without --yes")
     run.equal(run.commands(), [], "nothing sent without --yes")
     status, out, err = run.ctl("reset", "--yes")
     run.equal(status, 0, "exit status")
@@ -388,10 +265,10 @@ MALFORMED = [
 def apply_malformed(run):
     for text, names, what in MALFORMED:
         status, out, err = run.ctl("apply", "--yes", stdin=text)
-        refused(run, status, out, err, 2, what)
+        run.refused(status, out, err, 2, what)
         run.equal(names in (err[0] if err else ""), True, "%s: the message names %r (%r)" % (what, names, err))
     status, out, err = run.ctl("apply", "--yes", winpath(os.path.join(run.dir, "missing.txt")))
-    refused(run, status, out, err, 2, "a missing file")
+    run.refused(status, out, err, 2, "a missing file")
     run.equal(run.commands(), [], "nothing sent for any malformed file")
     run.equal(run.store(), None, "nothing stored")
 
@@ -399,14 +276,14 @@ def apply_malformed(run):
 def rejected(run):
     # The first eight acknowledged commands are rejected: X never gets in.
     status, out, err = run.ctl("apply", "--yes", stdin="record-x 2 0 10 1\nrecord-y 0 2 20 1\n")
-    refused(run, status, out, err, 1, "X record rejected")
+    run.refused(status, out, err, 1, "X record rejected")
     run.equal(run.commands(), ["Cx"] * 8 + ["Rs"], "eight X sends, then the abort; no CS or WC")
     run.equal(run.store(), None, "nothing committed")
 
 
 def rejected_y(run):
     status, out, err = run.ctl("reset", "--yes")
-    refused(run, status, out, err, 1, "Y record rejected")
+    run.refused(status, out, err, 1, "Y record rejected")
     run.equal(run.commands(), ["Cx"] + ["Cy"] * 8 + ["Rs"], "X, eight Y sends, the abort; no CS or WC")
     run.equal(run.store(), None, "nothing committed")
 
@@ -417,14 +294,14 @@ def second_controller(run):
     run.equal((run.commands("0"), run.commands("1")), ([], COMMIT), "only controller 1 is reset")
     run.equal((run.store(0), run.store(1)), (None, IDENTITY_STORE), "stores")
     status, out, err = run.ctl("watch", "--index", "2", "--seconds", "1")
-    refused(run, status, out, err, 3, "--index beyond the controllers")
+    run.refused(status, out, err, 3, "--index beyond the controllers")
 
 
 def usage(run):
     for args in (["frobnicate"], [], ["list", "--yes"], ["watch", "--seconds", "0"], ["--vid", "0x12345", "list"],
                  ["apply", "--yes", "a", "b"]):
         status, out, err = run.ctl(*args)
-        refused(run, status, out, err, 2, "usage %r" % args)
+        run.refused(status, out, err, 2, "usage %r" % args)
     status, out, err = run.ctl("--help")
     run.equal((status, "Exit status:" in out), (0, True), "--help")
     run.equal(run.commands(), [], "nothing sent")
@@ -447,21 +324,8 @@ SCENARIOS = {
     "second_controller": (second_controller, ["controller", "store STORE", "controller", "store STORE1"]),
     "usage": (usage, ["controller"]),
 }
-# Signals and file permissions as only Linux has them.
-LINUX_SCENARIOS = {
-    "watch_interrupted": (watch_interrupted, [OTHER, "controller"]),
-    "permission": (permission, [OTHER, "controller"]),
-    "watch_into_a_closed_pipe": (watch_into_a_closed_pipe, ["controller"]),
-    "watch_cue_not_sent": (watch_cue_not_sent, ["controller", "report-length 1"]),
-    "watch_controller_gone": (watch_controller_gone, ["controller", "fault gone-after 4"]),
-    "reset_interrupted": (reset_interrupted, ["controller", "store STORE", "fault slow 300"]),
-    "write_refused": (write_refused, ["controller", "store STORE", "fault reject 8 after-accepts 3"]),
-    "in_use": (in_use, ["controller", "store STORE"]),
-    "not_a_permission_problem": (not_a_permission_problem,
-                                 ["controller", "descriptor-size 5000", "controller"]),
-    "names_escaped": (names_escaped, ["controller", "name-bytes 54 1b 5b 33 31 6d ff 0a 6f 6b"]),
-}
-LINUX_SCENARIOS.update(ctl_doctor_test.SCENARIOS)
+# Signals, pipes, locks and file permissions as only Linux has them.
+LINUX_SCENARIOS = dict(ctl_linux_test.SCENARIOS, **ctl_doctor_test.SCENARIOS)
 
 
 def scenarios():
