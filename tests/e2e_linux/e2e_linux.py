@@ -22,7 +22,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import e2e  # noqa: E402  (the Windows scenarios' log parsing, solve and checks)
 import linux_run  # noqa: E402
 import screens_and_controllers  # noqa: E402
-from e2e import COMMIT_TRACE, PASS_TRACE, Failed, check_committed  # noqa: E402
+from calibration_scenarios import coincident_touches  # noqa: E402
+from e2e import COMMIT_TRACE, PASS_TRACE, check_committed  # noqa: E402
 from linux_run import LinuxRun, check_first_target  # noqa: E402
 # A straight panel on a 1024 x 768 screen touched exactly at the targets: the
 # raw points and records that the Windows scenario on the same panel and
@@ -289,7 +290,7 @@ SCENARIOS = {
     "mirrored": full_calibration("mirrored"),
     "swapped": full_calibration("swapped"),
     "no_then_yes": no_then_yes,
-    "coincident_touches": e2e.coincident_touches,
+    "coincident_touches": coincident_touches,
     "escape": abandon("esc"),
     "close_request": abandon("close"),
     "sigterm": abandon("sigterm"),
