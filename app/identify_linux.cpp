@@ -99,7 +99,8 @@ Outcome AskDisplay(std::vector<Controller>& controllers, int display) {
             shownLeft = left;
         }
         SDL_Event event;
-        while (SDL_PollEvent(&event) != 0) {
+        // NextEvent also turns a SIGHUP into a quit event.
+        while (NextEvent(&event)) {
             if (event.type == SDL_QUIT ||
                 (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE)) {
                 return Outcome::kQuit;

@@ -6,6 +6,7 @@ that need Xorg's two monitors or Xephyr's turned output."""
 import fcntl
 import json
 import os
+import signal
 import subprocess
 import time
 
@@ -145,6 +146,17 @@ def identify(run):
                   "controller %d: cued on each display, then the abort command" % controller)
 
 
+def identify_hangup(run):
+    """SIGHUP while a display asks for a touch (a closed terminal or ssh
+    session): the abort command at once, not after the display's 20 s."""
+    run.args = ["--identify"]
+    run.start()
+    run.wait_for("the prompt", lambda: showing(run.screenshot("prompt"), 0), 20)
+    run.proc.send_signal(signal.SIGHUP)
+    run.equal(run.exit_code(timeout=5), 0, "exit code within 5 s")
+    run.equal([t for t in run.trace() if t != "get"], ["Q", "Rs"], "the cue, reads, then the abort command")
+
+
 def matrix(run):
     done = subprocess.run([linux_run.OPTIONS.x_props, "matrix", XTEST_POINTER], env=run.x.env(),
                           capture_output=True, text=True)
@@ -243,6 +255,7 @@ SCENARIOS = {
     "by_index_and_device": (by_index_and_device, ["controller", "store {dir}/store1.txt"]),
     "choice_refused": (choice_refused, ["other-device 0x1234 0x0001"]),
     "identify": (identify, ["fault no-packets", "controller"]),
+    "identify_hangup": (identify_hangup, ["controller"]),
     "x_mapping": x_mapping,
     "rotated": rotated,
 }
