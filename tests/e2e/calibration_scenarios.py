@@ -6,7 +6,7 @@ import subprocess
 import time
 
 from e2e import (BACKGROUND, COMMIT_TRACE, CONFIRM, FATAL, PASS_TRACE, SCREEN_TARGETS,
-                 check_committed, escape_with_nothing_committed, target, xdotool)
+                 check_committed, escape_with_nothing_committed, row_bands, target, xdotool)
 
 
 def full_calibration(panel, screenshot=False):
@@ -58,12 +58,7 @@ def check_first_target(run):
         run.equal(pixel(tx, ty), BACKGROUND, "no cross at target %d yet" % i)
     # The three texts: on the first, third and fifth line from the top.
     rows = [yy for yy in range(0, y - radius - 1) if any(dark(xx, yy) for xx in range(0, run.width, 1))]
-    runs = []
-    for yy in rows:
-        if runs and yy == runs[-1][1] + 1:
-            runs[-1][1] = yy
-        else:
-            runs.append([yy, yy])
+    runs = row_bands(rows)
     starts = [r[0] for r in runs]
     if run.equal(len(runs), 3, "three text lines above the target"):
         run.check(starts[1] - starts[0] == starts[2] - starts[1] and runs[0][1] - runs[0][0] < starts[1] - starts[0] - 1,
@@ -107,25 +102,35 @@ def no_then_yes(run):
         check_committed(run, points[4:], "second pass: ")
 
 
-def abandon(how):
+def abandon_by(leave):
+    """The session left by `leave(run)` after the first touch: exit 0, one
+    abort command last, nothing committed."""
     def scenario(run):
         run.start()
         run.wait_cues(1)
         run.touch(0)
         run.wait_cues(2)
         time.sleep(0.4)
+        leave(run)
+        run.equal(run.exit_code(timeout=10), 0, "exit code")
+        trace = run.trace()
+        run.equal(trace[-1:], ["Rs"], "the abort command ends the transfers")
+        run.equal(trace.count("Rs"), 1, "one abort command")
+        run.check("CS" not in trace and "WC" not in trace, "nothing committed")
+        run.equal(run.store_text(), None, "store untouched")
+    return scenario
+
+
+def abandon(how):
+    """Esc, Alt+F4 or a WM_CLOSE posted to the window."""
+    def leave(run):
         if how == "esc":
             xdotool("key", "Escape")
         elif how == "alt-f4":
             xdotool("key", "alt+F4")
         else:
             run.post_close()
-        run.equal(run.exit_code(timeout=10), 0, "exit code")
-        trace = run.trace()
-        run.equal(trace[-1:], ["Rs"], "the abort command ends the transfers")
-        run.check("CS" not in trace and "WC" not in trace, "nothing committed")
-        run.equal(run.store_text(), None, "store untouched")
-    return scenario
+    return abandon_by(leave)
 
 
 def no_controller(run):

@@ -81,6 +81,18 @@ def last_packet(data):
     return found
 
 
+def row_bands(rows):
+    """Runs of consecutive numbers in the ascending `rows`, as [first, last]
+    pairs: the bands of text lines a screenshot shows."""
+    bands = []
+    for row in rows:
+        if bands and row == bands[-1][1] + 1:
+            bands[-1][1] = row
+        else:
+            bands.append([row, row])
+    return bands
+
+
 class Run:
     """One start of kelcalib.exe against one virtual controller."""
 

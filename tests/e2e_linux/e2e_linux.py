@@ -22,7 +22,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import e2e  # noqa: E402  (the Windows scenarios' log parsing, solve and checks)
 import linux_run  # noqa: E402
 import screens_and_controllers  # noqa: E402
-from calibration_scenarios import coincident_touches  # noqa: E402
+from calibration_scenarios import abandon_by, coincident_touches, second_copy  # noqa: E402
 from e2e import COMMIT_TRACE, PASS_TRACE, check_committed  # noqa: E402
 from linux_run import LinuxRun, check_first_target  # noqa: E402
 # A straight panel on a 1024 x 768 screen touched exactly at the targets: the
@@ -79,12 +79,8 @@ def no_then_yes(run):
 
 
 def abandon(how):
-    def scenario(run):
-        run.start()
-        run.wait_cues(1)
-        run.touch(0)
-        run.wait_cues(2)
-        time.sleep(0.4)
+    """Esc, a close request, SIGHUP or SIGTERM."""
+    def leave(run):
         if how == "esc":
             e2e.xdotool("key", "Escape")
         elif how == "close":
@@ -96,13 +92,7 @@ def abandon(how):
             run.proc.send_signal(signal.SIGHUP)
         else:
             run.proc.terminate()
-        run.equal(run.exit_code(timeout=10), 0, "exit code")
-        trace = run.trace()
-        run.equal(trace[-1:], ["Rs"], "the abort command ends the transfers")
-        run.equal(trace.count("Rs"), 1, "one abort command")
-        run.check("CS" not in trace and "WC" not in trace, "nothing committed")
-        run.equal(run.store_text(), None, "store untouched")
-    return scenario
+    return abandon_by(leave)
 
 
 def input_during_transfers(run):
@@ -210,17 +200,6 @@ def identity_refused(run):
     run.equal(run.trace(), ["Cx", "get"] * 8 + ["Cy", "get", "Rs"], "eight refused X records, Y, the abort")
     run.equal(run.cues(), 0, "no target cued")
     run.equal(run.store_text(), None, "store untouched")
-
-
-def second_copy(run):
-    run.start()
-    run.wait_cues(1)
-    before = run.trace()
-    second = run.spawn()
-    run.equal(run.exit_code(timeout=20, proc=second), 1, "exit code of the second copy")
-    run.equal(run.trace(), before, "the second copy made no transfers")
-    e2e.xdotool("key", "Escape")
-    run.equal(run.exit_code(timeout=10), 0, "exit code of the first copy")
 
 
 def buttons_and_debounce(run):

@@ -10,7 +10,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import e2e  # noqa: E402  (the Windows scenarios' log parsing, solve and checks)
 import xserver  # noqa: E402
-from e2e import Failed, target  # noqa: E402
+from e2e import Failed, row_bands, target  # noqa: E402
 
 BACKGROUND = (200, 200, 200)
 CAPTION_BAR = (60, 60, 60)
@@ -193,12 +193,7 @@ def check_first_target(run, radius=37):
         run.equal(pixel(run.left + tx, ty), BACKGROUND, "no cross at target %d yet" % i)
     text_rows = [yy for yy in range(0, y - radius - 4)
                  if any(pixel(run.left + xx, yy) != BACKGROUND for xx in range(run.width))]
-    bands = []
-    for yy in text_rows:
-        if bands and yy == bands[-1][1] + 1:
-            bands[-1][1] = yy
-        else:
-            bands.append([yy, yy])
+    bands = row_bands(text_rows)
     if run.equal(len(bands), 3, "three lines of text above the first target"):
         line = (bands[1][0] - bands[0][0]) // 2
         run.check(line > 8 and bands[2][0] - bands[1][0] == 2 * line,
