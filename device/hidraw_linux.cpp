@@ -246,6 +246,10 @@ void NoteInUseProblem(unsigned number) {
     gOpenProblem.node = number;
 }
 
+bool OpenDeniedAccess() {
+    return gOpenProblem.kind == ProblemKind::kNone && gOpenProblem.permission;
+}
+
 bool DescribeOpenProblem(char* text, std::size_t size) {
     if (text == nullptr || size == 0) return false;
     text[0] = '\0';

@@ -56,5 +56,8 @@ void NotePermissionProblem(unsigned number, int error, std::uint16_t vendorId);
 void NoteDescriptorProblem(unsigned number, const char* problem);
 // Another program holds the controller's node (LockHidrawNode).
 void NoteInUseProblem(unsigned number);
+// True when what stood in the way of the last open was only a node this
+// user may not open (no descriptor problem, not in use).
+bool OpenDeniedAccess();
 
 #endif  // KELCALIB_DEVICE_HIDRAW_LINUX_H
