@@ -41,7 +41,7 @@ def answer_yes_by_touch(run):
         run.press(buttons[0])
 
 
-def full_calibration(panel, screenshot=False):
+def full_calibration(panel, screenshot=False, logical_max=32767):
     def scenario(run):
         run.start()
         run.wait_cues(1)
@@ -54,7 +54,7 @@ def full_calibration(panel, screenshot=False):
         points = run.raw_points()
         if not run.equal(len(points), 4, "touch reads with a packet"):
             return
-        worst = check_committed(run, points)
+        worst = check_committed(run, points, logical_max=logical_max)
         print("  panel %s: raw points %s, worst error %d device units" % (panel, points, worst))
         if panel == "straight":
             run.equal(points, STRAIGHT_POINTS, "the raw points of the Windows straight scenario")
@@ -267,6 +267,10 @@ SCENARIOS = {
     # (the Windows scenario logical_max_ffff): the straight records again.
     "straight_two_byte_ffff": (full_calibration("straight")[0],
                                ["panel straight", "value-caps 2 65535 65535", "logical-max-bytes 2"]),
+    # Logical maxima that are not the default: the records solved for 4095
+    # (the Windows scenario logical_max_4095).
+    "logical_max_4095": (full_calibration("mirrored", logical_max=4095)[0],
+                         ["panel mirrored", "value-caps 2 4095 2047"]),
     "mirrored": full_calibration("mirrored"),
     "swapped": full_calibration("swapped"),
     "no_then_yes": no_then_yes,
