@@ -187,6 +187,11 @@ void TakeRelease(std::uint32_t now) {
 
 void AbandonSession(AbandonReason reason) {
     if (gSession.leaving) return;
+    // A controller that is gone takes no abort command.
+    if (gSession.deviceGone) {
+        EndWithoutController();
+        return;
+    }
     if (gSession.outcome == SessionOutcome::kRunning) {
         gSession.outcome = SessionOutcome::kAbandoned;
         gSession.abandonReason = reason;

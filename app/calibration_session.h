@@ -35,7 +35,9 @@ void TakeRelease(std::uint32_t now);
 
 // The abort step, now (WM_CALIB_ABORT runs the same): release the touches,
 // send the abort command, post WM_CALIB_EXIT. `reason` is kept for the
-// first abandon of a session whose outcome is not decided yet.
+// first abandon of a session whose outcome is not decided yet. Nothing
+// while the session is being left already; with the controller gone
+// (gSession.deviceGone), the end without it instead.
 void AbandonSession(AbandonReason reason);
 
 // True once the abort step ran or the session ended: nothing more goes to

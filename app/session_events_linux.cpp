@@ -13,6 +13,7 @@
 #include "app/x11_display_linux.h"
 #include "device/controller_protocol.h"
 #include "device/hid_device.h"
+#include "device/hidraw_linux.h"
 
 namespace {
 
@@ -148,13 +149,34 @@ SessionInput Classify(const SDL_Event& event) {
     return input;
 }
 
+// A controller unplugged while the program waits (for a touch, for an
+// answer) is found within half a second: the kernel answers ENODEV.
+constexpr std::uint32_t kControllerWatchMs = 500;
+std::uint32_t gNextControllerWatch = 0;
+
+bool ControllerGone() {
+    const std::uint32_t now = SDL_GetTicks();
+    if (gSession.deviceGone || !TouchDeviceOpen() ||
+        static_cast<std::int32_t>(now - gNextControllerWatch) < 0) {
+        return false;
+    }
+    gNextControllerWatch = now + kControllerWatchMs;
+    if (!HidrawNodeGone(DeviceFileDescriptor(gSession.device))) return false;
+    gSession.deviceGone = true;
+    return true;
+}
+
+bool Leave(SessionInput* input, AbandonReason reason) {
+    *input = SessionInput{};
+    input->kind = InputKind::kLeave;
+    input->reason = reason;
+    return true;
+}
+
 bool TakeLeaveRequest(SessionInput* input) {
     if (gLeaveRequested == 0) return false;
     gLeaveRequested = 0;
-    *input = SessionInput{};
-    input->kind = InputKind::kLeave;
-    input->reason = AbandonReason::kSignal;
-    return true;
+    return Leave(input, AbandonReason::kSignal);
 }
 
 bool PollInput(SessionInput* input) {
@@ -186,12 +208,8 @@ void CatchLeaveSignals() {
 
 bool NextInput(SessionInput* input) {
     if (TakeLeaveRequest(input)) return true;
-    if (!gScreen.displayLost && CalibratedDisplayGone()) {
-        *input = SessionInput{};
-        input->kind = InputKind::kLeave;
-        input->reason = AbandonReason::kDisplayLost;
-        return true;
-    }
+    if (!gScreen.displayLost && CalibratedDisplayGone()) return Leave(input, AbandonReason::kDisplayLost);
+    if (ControllerGone()) return Leave(input, AbandonReason::kControllerGone);
     const std::uint32_t wait = RunTrackingTimer();
     if (PollInput(input)) return true;
     SDL_Delay(wait < kEventPollMs ? wait : kEventPollMs);

@@ -1,8 +1,9 @@
 // What the Linux program reads from SDL, the system and its own session
 // messages, as the inputs of a session: one loop for the calibration, its
 // questions and messages, and --identify. A close request, a signal
-// (SIGINT, SIGTERM, SIGHUP, SIGQUIT) and the display going away all come
-// as one input, kLeave; what each loop does with an input is its own.
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT), the display going away and the
+// session's controller unplugged all come as one input, kLeave; what each
+// loop does with an input is its own.
 #ifndef KELCALIB_APP_SESSION_EVENTS_LINUX_H
 #define KELCALIB_APP_SESSION_EVENTS_LINUX_H
 

@@ -33,6 +33,7 @@ const char* AbandonedBy(AbandonReason reason) {
     case AbandonReason::kCloseRequest: return "a close request";
     case AbandonReason::kSignal: return "a signal";
     case AbandonReason::kDisplayLost: return "the display going away";
+    case AbandonReason::kControllerGone: return "the controller unplugged";
     }
     return "an abandon";
 }

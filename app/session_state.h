@@ -71,6 +71,7 @@ enum class AbandonReason : std::int32_t {
     kCloseRequest,
     kSignal,
     kDisplayLost,
+    kControllerGone,  // no abandon: the session ends without its controller
 };
 
 struct SessionState {

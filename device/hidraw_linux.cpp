@@ -182,6 +182,11 @@ bool ReadHidrawDescriptor(int fd, HidDescriptorSummary* summary) {
     return true;
 }
 
+bool HidrawNodeGone(int fd) {
+    hidraw_devinfo info{};
+    return IoctlRetrying(fd, HIDIOCGRAWINFO, &info) < 0 && errno == ENODEV;
+}
+
 int LockHidrawNode(int fd) {
     int result;
     do {

@@ -34,6 +34,11 @@ void ReadHidrawName(int fd, char* name, std::size_t size);
 // `summary->problem` says why (a read that failed, or the parser's reason).
 bool ReadHidrawDescriptor(int fd, HidDescriptorSummary* summary);
 
+// True when the kernel says the node's device is gone (ENODEV): it was
+// unplugged, while the node is still open here. A transfer may fail with
+// EIO for a moment before that.
+bool HidrawNodeGone(int fd);
+
 // Takes the advisory lock (flock, exclusive, without waiting) that every
 // program of this project takes on the controller's node it talks to, so
 // that two of them never interleave their commands. 0, or the errno value

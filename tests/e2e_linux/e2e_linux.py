@@ -203,6 +203,19 @@ def identity_refused(run):
     run.equal(run.store_text(), None, "store untouched")
 
 
+def commit_refused(run):
+    """Yes, and the controller refuses CS: the same transfers as on Windows
+    (eight CS, no WC, nothing after), the refusal's own status and line."""
+    run.start()
+    run.collect()
+    run.wait_box()
+    e2e.xdotool("key", "Return")
+    run.equal(run.exit_code(timeout=20), EXIT["refused"], "exit code")
+    run.equal(run.trace(), PASS_TRACE + ["CS", "get"] * 8, "eight refused CS, no WC")
+    run.equal(run.store_text(), None, "store untouched")
+    run.check("did not accept the commit" in run.output("stderr.txt"), "the refusal said")
+
+
 def buttons_and_debounce(run):
     run.start()
     run.wait_cues(1)
@@ -284,6 +297,7 @@ SCENARIOS = {
     "no_controller": (no_controller, None),
     "no_permission": no_permission,
     "identity_refused": (identity_refused, ["fault reject 8"]),
+    "commit_refused": (commit_refused, ["fault reject 8 after-accepts 4"]),
     "second_copy": second_copy,
     "buttons_debounce": buttons_and_debounce,
     "second_display": (second_display, ["panel straight"]),
