@@ -34,8 +34,6 @@ std::int32_t ScreenHeight();
 LRESULT CALLBACK CalibrationWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int CenteredMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
 LRESULT CALLBACK MessageBoxCenterHook(int code, WPARAM wParam, LPARAM lParam);
-// True while `device` holds an open controller handle.
-bool DeviceIsOpen();
 
 // Touch capture.
 LRESULT CALLBACK TouchCaptureHook(int code, WPARAM wParam, LPARAM lParam);

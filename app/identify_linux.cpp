@@ -9,12 +9,15 @@
 
 #include "app/ctl/ctl_output.h"
 #include "app/controller_choice_linux.h"
+#include "app/exit_status_linux.h"
+#include "app/session_events_linux.h"
 #include "app/session_linux.h"
 #include "app/session_state.h"
 #include "app/session_texts.h"
 #include "device/controller_protocol.h"
 #include "device/hid_device.h"
 #include "device/hid_enumerate.h"
+#include "device/hidraw_linux.h"
 #include "device/hidraw_sysfs_linux.h"
 
 namespace {
@@ -83,7 +86,7 @@ enum class Outcome { kPaired, kPassed, kQuit };
 
 // Shows display `display`'s prompt until an unpaired controller reports a
 // touch, Esc or the time passes the display by, or the program is asked to
-// end.
+// end (a close request, a signal, the display lost).
 Outcome AskDisplay(std::vector<Controller>& controllers, int display) {
     for (Controller& c : controllers) {
         if (c.open && c.display < 0) WithController(c, [] { SendTargetCue(); });
@@ -98,19 +101,11 @@ Outcome AskDisplay(std::vector<Controller>& controllers, int display) {
             DrawDisplay(display, nullptr, left);
             shownLeft = left;
         }
-        SDL_Event event;
-        // NextEvent also turns a SIGHUP into a quit event.
-        while (NextEvent(&event)) {
-            if (event.type == SDL_QUIT ||
-                (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE)) {
-                return Outcome::kQuit;
-            }
-            if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) {
-                return Outcome::kPassed;
-            }
-            if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED) {
-                shownLeft = 0;
-            }
+        SessionInput input;
+        while (NextInput(&input)) {
+            if (input.kind == InputKind::kLeave) return Outcome::kQuit;
+            if (input.kind == InputKind::kEscape) return Outcome::kPassed;
+            if (input.kind == InputKind::kRedraw) shownLeft = 0;
         }
         for (Controller& c : controllers) {
             if (!c.open || c.display >= 0) continue;
@@ -130,6 +125,28 @@ Outcome AskDisplay(std::vector<Controller>& controllers, int display) {
         }
         SDL_Delay(kReadEveryMs);
     }
+}
+
+// The abort command takes each controller out of touch packet mode, back
+// to its committed calibration; then its node is closed.
+void AbortAll(std::vector<Controller>& controllers) {
+    for (Controller& c : controllers) {
+        if (!c.open) continue;
+        WithController(c, [] {
+            if (!TouchDeviceOpen()) return;
+            SendAbort();
+            CloseTouchDevice();
+        });
+    }
+}
+
+// The controllers of the run in progress, for the X server going away.
+std::vector<Controller>* gIdentifying = nullptr;
+
+int LeaveIdentifyWithoutDisplay() {
+    if (gIdentifying != nullptr) AbortAll(*gIdentifying);
+    std::fprintf(stderr, "kelcalib: --identify ended: the display went away\n");
+    return kExitAbandoned;
 }
 
 void PrintText(const std::vector<Controller>& controllers) {
@@ -211,9 +228,11 @@ int RunIdentify(const char* fontPath, bool json) {
             std::fprintf(stderr, "kelcalib: no controller of vendor ID 0x%04X\n",
                          static_cast<unsigned>(gSession.vendorId));
         }
-        return 1;
+        return described && OpenDeniedAccess() ? kExitNotPermitted : kExitNoController;
     }
-    int status = 0;
+    int status = kExitOk;
+    gIdentifying = &controllers;
+    SetDisplayLostStep(LeaveIdentifyWithoutDisplay);
     const int displays = SDL_GetNumVideoDisplays();
     int unpaired = opened;
     for (int d = 0; d < displays && unpaired > 0; ++d) {
@@ -221,24 +240,20 @@ int RunIdentify(const char* fontPath, bool json) {
         if (!OpenCalibrationScreen(d, fontPath, error, sizeof error)) {
             std::fprintf(stderr, "kelcalib: %s: %s\n", kInitFailedUtf8, error);
             CloseCalibrationScreen();
-            status = 1;
+            status = kExitCannotStart;
             break;
         }
         SDL_RaiseWindow(gScreen.window);
         const Outcome outcome = AskDisplay(controllers, d);
         CloseCalibrationScreen();
-        if (outcome == Outcome::kQuit) break;
+        if (outcome == Outcome::kQuit) {
+            status = kExitAbandoned;
+            break;
+        }
         if (outcome == Outcome::kPaired) --unpaired;
     }
-    // The abort command takes each controller out of touch packet mode,
-    // back to its committed calibration.
-    for (Controller& c : controllers) {
-        if (!c.open) continue;
-        WithController(c, [] {
-            SendAbort();
-            CloseTouchDevice();
-        });
-    }
+    AbortAll(controllers);
+    gIdentifying = nullptr;
     if (json) {
         PrintJson(controllers);
     } else {

@@ -7,8 +7,12 @@
 
 // Runs it and prints the pairs on stdout (controller node, its input event
 // devices, display number and name; `json`: one JSON object). Esc, or 20 s
-// without a touch, passes a display by. Returns the exit code: 0 when every
-// display was shown, 1 when no controller could be opened or no window.
+// without a touch, passes a display by; a close request, a signal or the
+// display lost ends it. Every opened controller gets the abort command at
+// the end. Returns the exit status (exit_status_linux.h): kExitOk
+// when the displays were shown, kExitNoController or kExitNotPermitted when
+// no controller could be opened, kExitCannotStart when a window could not,
+// kExitAbandoned when it was ended early.
 int RunIdentify(const char* fontPath, bool json);
 
 #endif  // KELCALIB_APP_IDENTIFY_LINUX_H

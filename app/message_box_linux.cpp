@@ -2,14 +2,17 @@
 // centred on the window with the caption, the text and large buttons a
 // finger can hit. Return answers the default button (Yes, or OK); Esc
 // answers OK on a message and nothing on a question, as on a Windows box;
-// Y and N answer a question. A close request ends the box unanswered.
+// Y and N answer a question. A close request, a signal or the display lost
+// ends the box unanswered.
 #include <SDL.h>
 #include <SDL_ttf.h>
 
 #include <algorithm>
 
 #include "app/pointer_events_linux.h"
+#include "app/session_events_linux.h"
 #include "app/session_linux.h"
+#include "app/session_platform.h"
 #include "app/session_texts.h"
 #include "app/target_layout.h"
 
@@ -156,7 +159,7 @@ bool AnswerForKey(SDL_Keycode key, BoxKind kind, BoxAnswer* answer) {
 
 }  // namespace
 
-BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind) {
+BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind, AbandonReason* why) {
     const BoxLayout layout = LayOut(kind, text);
     SDL_ShowCursor(SDL_ENABLE);
     // A key or touch made during the transfer before the box (Return while
@@ -166,45 +169,53 @@ BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind) {
     int pressed = -1;
     BoxAnswer answer = BoxAnswer::kClosed;
     bool answered = false;
+    constexpr int kKeptMessages = 8;
+    unsigned kept[kKeptMessages];
+    int keptCount = 0;
     while (!answered) {
-        SDL_Event event;
-        if (!NextEvent(&event)) continue;
-        switch (event.type) {
-        case SDL_QUIT:
+        SessionInput input;
+        if (!NextInput(&input)) continue;
+        switch (input.kind) {
+        case InputKind::kLeave:
+            *why = input.reason;
             answered = true;
             break;
-        case SDL_WINDOWEVENT:
-            if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
-                answered = true;
-            } else if (event.window.event == SDL_WINDOWEVENT_EXPOSED) {
-                Draw(layout, text, caption);
-            }
+        case InputKind::kRedraw:
+            Draw(layout, text, caption);
             break;
-        case SDL_KEYDOWN: {
+        case InputKind::kEscape:
+        case InputKind::kKey: {
             BoxAnswer keyAnswer = BoxAnswer::kClosed;
-            if (AnswerForKey(event.key.keysym.sym, kind, &keyAnswer)) {
+            const SDL_Keycode key = input.kind == InputKind::kEscape ? SDLK_ESCAPE : input.key;
+            if (AnswerForKey(key, kind, &keyAnswer)) {
                 answer = keyAnswer;
                 answered = true;
             }
             break;
         }
-        default: {
+        case InputKind::kPress:
             // A finger or a button: pressed and released on the same button.
-            const PointerEvent pointer = ReadPointerEvent(event, gScreen.width, gScreen.height);
-            if (pointer.kind == PointerKind::kPress) {
-                pressed = ButtonAt(layout, pointer.x, pointer.y);
-            } else if (pointer.kind == PointerKind::kRelease) {
-                const int released = ButtonAt(layout, pointer.x, pointer.y);
-                if (released >= 0 && released == pressed) {
-                    answer = layout.buttons[released].answer;
-                    answered = true;
-                }
-                pressed = -1;
+            pressed = ButtonAt(layout, input.x, input.y);
+            break;
+        case InputKind::kRelease: {
+            const int released = ButtonAt(layout, input.x, input.y);
+            if (released >= 0 && released == pressed) {
+                answer = layout.buttons[released].answer;
+                answered = true;
             }
+            pressed = -1;
             break;
         }
+        case InputKind::kSessionMessage:
+            // Posted before the box (the session posts none while one is
+            // open): kept, in order, for the session loop.
+            if (keptCount < kKeptMessages) kept[keptCount++] = input.message;
+            break;
+        case InputKind::kNone:
+            break;
         }
     }
+    for (int i = 0; i < keptCount; ++i) PostSessionMessage(kept[i]);
     // Back to the target screen, whose pointer stays hidden.
     SDL_ShowCursor(SDL_DISABLE);
     return answer;

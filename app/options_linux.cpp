@@ -36,8 +36,10 @@ void PrintUsage() {
         "  --help           this text\n"
         "  --version        the program's version\n"
         "\n"
-        "Exit status: 0 when the session ended (calibrated, abandoned, or no controller),\n"
-        "1 when another copy is running or the screen cannot be opened, 2 for a bad option.\n",
+        "Exit status: 0 calibrated and committed; 1 not started (another copy, no display,\n"
+        "no screen); 2 a bad option; 3 no controller (none, in use, or unplugged); 4 the\n"
+        "controller may not be opened by this user; 5 abandoned (Esc, a close request, a\n"
+        "signal, the display lost); 6 the controller refused the records or the commit.\n",
         static_cast<unsigned>(KELCALIB_VENDOR_ID));
 }
 

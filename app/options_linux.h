@@ -3,8 +3,7 @@
 #define KELCALIB_APP_OPTIONS_LINUX_H
 
 #include "app/controller_choice_linux.h"
-
-constexpr int kExitBadOption = 2;
+#include "app/exit_status_linux.h"
 
 struct KelcalibOptions {
     int display;              // --display, 0 by default

@@ -58,3 +58,13 @@ void DropQueuedInput() {
     SDL_PumpEvents();
     SDL_FilterEvents(KeptAfterTransfer, nullptr);
 }
+
+bool EscapeQueued() {
+    SDL_PumpEvents();
+    SDL_Event keys[64];
+    const int count = SDL_PeepEvents(keys, 64, SDL_PEEKEVENT, SDL_KEYDOWN, SDL_KEYDOWN);
+    for (int i = 0; i < count; ++i) {
+        if (keys[i].key.keysym.sym == SDLK_ESCAPE) return true;
+    }
+    return false;
+}

@@ -29,4 +29,8 @@ PointerEvent ReadPointerEvent(const SDL_Event& event, int width, int height);
 // session's own messages.
 void DropQueuedInput();
 
+// True when an Esc key press is queued (made during a transfer and not yet
+// read); the queue is left as it is.
+bool EscapeQueued();
+
 #endif  // KELCALIB_APP_POINTER_EVENTS_LINUX_H

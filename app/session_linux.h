@@ -8,8 +8,8 @@
 
 #include "app/controller_choice_linux.h"
 #include "app/display_facts_linux.h"
+#include "app/session_state.h"
 
-union SDL_Event;
 struct SDL_Window;
 struct SDL_Renderer;
 typedef struct _TTF_Font TTF_Font;
@@ -27,6 +27,7 @@ struct LinuxScreen {
     std::uint32_t sessionEvent;  // SDL event type of the posted session messages
     bool collecting;             // a pass takes releases as touches
     bool ended;                  // WM_CALIB_EXIT handled: the loop stops
+    bool displayLost;            // the X server went away: no more calls to it
 };
 
 extern LinuxScreen gScreen;
@@ -41,30 +42,30 @@ bool OpenCalibrationScreen(int display, const char* fontPath, char* error, int c
 void CloseCalibrationScreen();
 
 // The session from opening the chosen controller to the end (--persist:
-// write the X configuration after Yes); returns the exit code.
+// write the X configuration after Yes); returns the exit code and has said
+// on the terminal how the session ended.
 int RunCalibrationSession(const ControllerChoice& choice, bool persist);
 
-// Posts one session message (WM_CALIB_START ... WM_CALIB_EXIT).
-void PostSessionMessage(unsigned message);
+// What the program does when its X server goes away (an X I/O error),
+// whatever it is doing: the abort step for the controllers it holds, one
+// line, and its exit status (the process then ends with it). Each mode sets
+// its own (the session's by default).
+void SetDisplayLostStep(int (*step)());
+// Installs the X I/O error handler that runs it.
+void CatchLostDisplay();
 
-// One tick of the tracking timer when it is due; returns the milliseconds
-// until the next one.
-std::uint32_t RunTrackingTimer();
-
-// The next event, running the tracking timer while it waits a few
-// milliseconds at most; false when none came. A SIGHUP caught since the
-// last call comes as a quit event (SDL_QUIT), as SIGTERM does.
-bool NextEvent(SDL_Event* event);
-
-// Catches SIGHUP for NextEvent.
-void CatchHangup();
+// The text below the no-controller message (why the controller could not
+// be opened), and the same for the terminal.
+void NoteNoControllerDetail(const char* detail);
+const char* NoControllerDetail();
 
 // Draws the target of `pointCount` (none when it is 4) and the three lines.
 void PaintTargetScreen();
 
-// Questions and messages drawn in the calibration window.
+// Questions and messages drawn in the calibration window. kClosed: ended
+// by a close request, a signal or the display lost, which `why` names.
 enum class BoxKind { kOk, kYesNo };
 enum class BoxAnswer { kOk, kYes, kNo, kClosed };
-BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind);
+BoxAnswer ShowBox(const char* text, const char* caption, BoxKind kind, AbandonReason* why);
 
 #endif  // KELCALIB_APP_SESSION_LINUX_H

@@ -1,253 +1,152 @@
-// The calibration session on Linux: the state machine of the five session
-// messages, posted as SDL user events in the order the Windows window
-// procedure posts them, the tracking timer, Esc, close requests and hang-ups,
-// and releases (a finger lifted, or a mouse button) taken as touches while a
-// pass collects.
+// The calibration session on Linux: opening the chosen controller, the event
+// loop that hands inputs to the session (calibration_session.h), and how the
+// session's end is told on the terminal and in the exit status. An X server
+// that goes away ends the session through the same abort step.
 #include <SDL.h>
-#include <signal.h>
+#include <X11/Xlib.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
-#include <string>
 
-#include "app/pointer_events_linux.h"
+#include "app/calibration_session.h"
+#include "app/exit_status_linux.h"
+#include "app/session_events_linux.h"
 #include "app/session_linux.h"
+#include "app/session_platform.h"
 #include "app/session_state.h"
 #include "app/session_texts.h"
 #include "app/touch_mapping_linux.h"
-#include "app/touch_timing.h"
-#include "calib/calibration_solve.h"
-#include "device/controller_protocol.h"
 #include "device/hid_device.h"
+#include "device/hidraw_linux.h"
 
 namespace {
 
-// The Windows tracking timer asks for 1 ms and is served at the system's
-// shortest timer interval; each tick adds one more millisecond to the clock
-// below 30 s. This loop ticks every 10 ms.
-constexpr std::uint32_t kTrackingTickMs = 10;
-std::uint32_t gNextTick = 0;
-// Events are polled at this interval. SDL_WaitEventTimeout would wake its
-// wait through a second X connection aimed at the window, and SDL 2.26 can
-// still aim it there after the window is gone: an X error that ends the
-// process with status 1 (seen in about one exit in eight).
-constexpr std::uint32_t kEventPollMs = 4;
-// Set once the abort command went out: a second close request or signal
-// does not send it again.
-bool gAborted = false;
-// SIGHUP (the terminal or the ssh session closed) arrived: answered like
-// SIGTERM, which SDL itself turns into a quit event.
-volatile sig_atomic_t gHangup = 0;
+// The controller of this session, for the line that ends it.
+char gControllerPath[sizeof(HidInterfaceInfo::path)] = "the controller";
+// Whether the controller could not be opened for lack of permission.
+bool gDeniedAccess = false;
 
-void OnHangup(int) { gHangup = 1; }
-
-// The pointer and the keyboard belong to the calibration while it collects,
-// where the system allows it.
-void SetCollecting(bool collecting) {
-    gScreen.collecting = collecting;
-    SDL_SetWindowGrab(gScreen.window, collecting ? SDL_TRUE : SDL_FALSE);
-    SDL_SetWindowKeyboardGrab(gScreen.window, collecting ? SDL_TRUE : SDL_FALSE);
+const char* AbandonedBy(AbandonReason reason) {
+    switch (reason) {
+    case AbandonReason::kEscape: return "Esc";
+    case AbandonReason::kCloseRequest: return "a close request";
+    case AbandonReason::kSignal: return "a signal";
+    case AbandonReason::kDisplayLost: return "the display going away";
+    case AbandonReason::kControllerGone: return "the controller unplugged";
+    }
+    return "an abandon";
 }
 
-void OnStartPass() {
-    gSession.elapsedMs = 0;
-    // The grab comes once the identity records were accepted, as on
-    // Windows, where the touch hook does.
-    if (ResetToIdentity()) {
-        SetCollecting(true);
-        gSession.pointCount = 0;
-        PostSessionMessage(WM_CALIB_NEXT);
-        return;
+// One line on the terminal for the session's outcome (with, for a missing
+// controller, what stood in the way below it); returns the exit status.
+int ReportOutcome() {
+    const std::int32_t(*r)[4] = gSession.deviceRecords;
+    switch (gSession.outcome) {
+    case SessionOutcome::kCalibrated:
+        std::printf("kelcalib: calibrated %s: committed record-x %d %d %d %d, record-y %d %d %d %d\n",
+                    gControllerPath, r[0][0], r[0][1], r[0][2], r[0][3], r[1][0], r[1][1], r[1][2],
+                    r[1][3]);
+        std::fflush(stdout);
+        return kExitOk;
+    case SessionOutcome::kCommitRefused:
+        std::fprintf(stderr,
+                     "kelcalib: %s did not accept the commit: the new calibration is not kept "
+                     "(it stays in force until the controller restarts)\n",
+                     gControllerPath);
+        return kExitRefused;
+    case SessionOutcome::kIdentityRefused:
+        std::fprintf(stderr, "kelcalib: %s: %s (the identity records were not accepted)\n",
+                     gControllerPath, kTransferErrorUtf8);
+        return kExitRefused;
+    case SessionOutcome::kNoController: {
+        const char* detail = NoControllerDetail();
+        std::fprintf(stderr, "kelcalib: %s%s%s", kNoDeviceUtf8, detail[0] != '\0' ? "\n" : "",
+                     detail);
+        if (detail[0] == '\0' || detail[std::strlen(detail) - 1] != '\n') std::fputc('\n', stderr);
+        return gDeniedAccess ? kExitNotPermitted : kExitNoController;
     }
-    // The pass ends here, never having grabbed: the message is answered by
-    // touch or key. Answered or closed, the session is abandoned: the abort
-    // command goes out once.
-    ShowBox(kTransferErrorUtf8, kFatalCaptionUtf8, BoxKind::kOk);
-    PaintTargetScreen();
-    PostSessionMessage(WM_CALIB_ABORT);
+    case SessionOutcome::kAbandoned:
+    case SessionOutcome::kRunning:
+        break;
+    }
+    std::fprintf(stderr, "kelcalib: calibration abandoned (%s); %s keeps the calibration it had\n",
+                 AbandonedBy(gSession.abandonReason), gControllerPath);
+    return kExitAbandoned;
 }
 
-void OnSolve() {
-    SetCollecting(false);
-    ComputeCalibration();
-    // Coincident or collinear points leave nothing to try: a new pass.
-    if (!gSession.coefficients.valid || !SendCoefficients()) {
-        PostSessionMessage(WM_CALIB_START);
-        return;
-    }
-    // The cursor follows the finger on this display while the user judges
-    // (again, after a No).
-    ApplyTouchMapping();
-    const BoxAnswer answer = ShowBox(kConfirmUtf8, kConfirmCaptionUtf8, BoxKind::kYesNo);
-    PaintTargetScreen();
-    if (answer != BoxAnswer::kYes) RestoreTouchMapping();
-    if (answer == BoxAnswer::kClosed) {
-        PostSessionMessage(WM_CALIB_ABORT);
-        return;
-    }
-    if (answer == BoxAnswer::kNo) {
-        PostSessionMessage(WM_CALIB_START);
-        return;
-    }
-    if (CommitCalibration()) {
-        KeepTouchMapping();
-    } else {
-        RestoreTouchMapping();
-    }
-    PostSessionMessage(WM_CALIB_EXIT);
-}
-
-void OnAbort() {
-    if (gAborted) return;
-    gAborted = true;
-    SetCollecting(false);
-    SendAbort();
-    PostSessionMessage(WM_CALIB_EXIT);
-}
-
-void OnExit() {
-    RestoreTouchMapping();
+// The X server went away in the middle of the session: the abort step
+// without the display (it took the touch mapping with it), then the end.
+int LeaveSessionWithoutDisplay() {
+    AbandonSession(AbandonReason::kDisplayLost);
     CloseTouchDevice();
-    gSession.device = nullptr;
-    SetCollecting(false);
-    gScreen.ended = true;
+    return ReportOutcome();
 }
 
-void OnSessionMessage(unsigned message) {
-    switch (message) {
-    case WM_CALIB_START:
-        OnStartPass();
-        break;
-    case WM_CALIB_NEXT:
-        SendTargetCue();
-        // A touch made during the transfers before this target answers an
-        // earlier screen: dropped, not taken as this target's point.
-        DropQueuedInput();
-        PaintTargetScreen();
-        break;
-    case WM_CALIB_SOLVE:
-        OnSolve();
-        break;
-    case WM_CALIB_ABORT:
-        OnAbort();
-        break;
-    case WM_CALIB_EXIT:
-        OnExit();
-        break;
-    default:
-        break;
-    }
-}
+int (*gDisplayLostStep)() = LeaveSessionWithoutDisplay;
 
-// A release: a finger lifted, or the left, right or middle mouse button.
-void OnRelease() {
-    if (!gScreen.collecting) return;
-    const ReleasePosts posts = HandleTouchRelease(SDL_GetTicks(), ReadTouchPoint);
-    if (posts != ReleasePosts::kNothing) PostSessionMessage(WM_CALIB_NEXT);
-    if (posts == ReleasePosts::kNextAndSolve) PostSessionMessage(WM_CALIB_SOLVE);
-}
-
-void OnEvent(const SDL_Event& event) {
-    if (event.type == gScreen.sessionEvent) {
-        OnSessionMessage(static_cast<unsigned>(event.user.code));
-        return;
-    }
-    switch (event.type) {
-    case SDL_QUIT:  // SIGTERM, SIGINT or SIGHUP
-        OnAbort();
-        break;
-    case SDL_WINDOWEVENT:
-        if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
-            OnAbort();
-        } else if (event.window.event == SDL_WINDOWEVENT_EXPOSED) {
-            PaintTargetScreen();
-        }
-        break;
-    case SDL_KEYDOWN:
-        if (event.key.keysym.sym == SDLK_ESCAPE) PostSessionMessage(WM_CALIB_ABORT);
-        break;
-    default:
-        if (ReadPointerEvent(event, gScreen.width, gScreen.height).kind == PointerKind::kRelease) {
-            OnRelease();
-        }
-        break;
-    }
+// Xlib calls this when the connection to the X server breaks, and ends the
+// process if it returns.
+int OnXConnectionLost(Display*) {
+    gScreen.displayLost = true;
+    const int status = gDisplayLostStep();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
 }
 
 }  // namespace
 
-void PostSessionMessage(unsigned message) {
-    SDL_Event event;
-    std::memset(&event, 0, sizeof(event));
-    event.type = gScreen.sessionEvent;
-    event.user.code = static_cast<Sint32>(message);
-    SDL_PushEvent(&event);
-}
+void SetDisplayLostStep(int (*step)()) { gDisplayLostStep = step; }
 
-void CatchHangup() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof(action));
-    action.sa_handler = OnHangup;
-    action.sa_flags = SA_RESTART;  // a transfer in progress goes on
-    sigaction(SIGHUP, &action, nullptr);
-}
-
-bool NextEvent(SDL_Event* event) {
-    if (gHangup != 0) {
-        gHangup = 0;
-        std::memset(event, 0, sizeof(*event));
-        event->type = SDL_QUIT;
-        return true;
-    }
-    const std::uint32_t wait = RunTrackingTimer();
-    if (SDL_PollEvent(event) != 0) return true;
-    SDL_Delay(wait < kEventPollMs ? wait : kEventPollMs);
-    return SDL_PollEvent(event) != 0;
-}
-
-std::uint32_t RunTrackingTimer() {
-    const std::uint32_t now = SDL_GetTicks();
-    if (static_cast<std::int32_t>(now - gNextTick) >= 0) {
-        AdvanceTrackingTimer(now);
-        gNextTick = now + kTrackingTickMs;
-    }
-    return gNextTick - now;
-}
+void CatchLostDisplay() { XSetIOErrorHandler(OnXConnectionLost); }
 
 int RunCalibrationSession(const ControllerChoice& choice, bool persist) {
     ChosenController chosen;
     char problem[1024] = "";
-    if (!OpenChosenController(gSession.vendorId, choice, &chosen, problem, sizeof(problem))) {
+    const bool opened =
+        OpenChosenController(gSession.vendorId, choice, &chosen, problem, sizeof(problem));
+    if (opened) {
+        std::snprintf(gControllerPath, sizeof gControllerPath, "%s", chosen.info.path);
+    } else {
         // A controller that may not be opened or is not there as named: the
         // message says which node, why, and (for access) the udev rule that
         // grants it, below the text.
-        if (problem[0] != '\0') {
-            SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s", problem);
-            std::string text = kNoDeviceUtf8;
-            text += "\n\n";
-            text += problem;
-            ShowBox(text.c_str(), kFatalCaptionUtf8, BoxKind::kOk);
-        } else {
-            ShowBox(kNoDeviceUtf8, kFatalCaptionUtf8, BoxKind::kOk);
-        }
-        return 0;
+        NoteNoControllerDetail(problem);
+        gDeniedAccess = OpenDeniedAccess();
     }
-    if (!ReadLogicalMaxima(gSession.device, &gSession.logicalMaxX, &gSession.logicalMaxY)) {
-        gSession.logicalMaxX = 0x7FFF;
-        gSession.logicalMaxY = 0x7FFF;
-    }
+    if (!OpenSession(opened)) return ReportOutcome();
     PrepareTouchMapping(chosen, persist);
     ApplyTouchMapping();
-    gSession.elapsedMs = 0;
     gSession.lastTick = SDL_GetTicks();
-    gNextTick = gSession.lastTick + kTrackingTickMs;
+    StartTrackingTimer(gSession.lastTick);
     SDL_RaiseWindow(gScreen.window);
     PaintTargetScreen();
     PostSessionMessage(WM_CALIB_START);
     while (!gScreen.ended) {
-        SDL_Event event;
-        if (NextEvent(&event)) {
-            OnEvent(event);
+        SessionInput input;
+        if (!NextInput(&input)) continue;
+        switch (input.kind) {
+        case InputKind::kSessionMessage:
+            HandleSessionMessage(input.message);
+            break;
+        case InputKind::kLeave:
+            AbandonSession(input.reason);
+            break;
+        case InputKind::kEscape:
+            PostSessionMessage(WM_CALIB_ABORT);
+            break;
+        case InputKind::kRelease:
+            if (gScreen.collecting) TakeRelease(SDL_GetTicks());
+            break;
+        case InputKind::kRedraw:
+            PaintTargetScreen();
+            break;
+        case InputKind::kKey:
+        case InputKind::kPress:
+        case InputKind::kNone:
+            break;
         }
     }
-    return 0;
+    return ReportOutcome();
 }

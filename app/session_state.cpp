@@ -8,3 +8,5 @@ SessionState InitialSessionState() {
 }
 
 SessionState gSession = InitialSessionState();
+
+volatile std::sig_atomic_t gLeaveRequested = 0;

@@ -8,6 +8,7 @@
 #ifndef KELCALIB_APP_SESSION_STATE_H
 #define KELCALIB_APP_SESSION_STATE_H
 
+#include <csignal>
 #include <cstdint>
 
 #include "app/platform_types.h"
@@ -54,6 +55,25 @@ struct CalibrationCoefficients {
 constexpr int kRecordX = 0;
 constexpr int kRecordY = 1;
 
+// How a session ended, or kRunning while it lasts.
+enum class SessionOutcome : std::int32_t {
+    kRunning,
+    kCalibrated,       // Yes, and the controller accepted the commit
+    kCommitRefused,    // Yes, but the controller did not accept the commit
+    kAbandoned,        // Esc, a close request, a signal or the display lost
+    kIdentityRefused,  // the identity records were not accepted
+    kNoController,     // none could be opened, or it went away meanwhile
+};
+
+// How an abandoned session was left.
+enum class AbandonReason : std::int32_t {
+    kEscape,
+    kCloseRequest,
+    kSignal,
+    kDisplayLost,
+    kControllerGone,  // no abandon: the session ends without its controller
+};
+
 struct SessionState {
     std::uint16_t vendorId;
     std::int32_t targetRadiusMm;
@@ -81,15 +101,23 @@ struct SessionState {
     RawPoint rawPoints[kTargetCount];
     CalibrationCoefficients coefficients;
     std::int32_t deviceRecords[2][4];
+    // The session's end (calibration_session.h): its outcome, how it was
+    // abandoned, and whether the abort step ran or the session ended, after
+    // which nothing more is sent.
+    SessionOutcome outcome;
+    AbandonReason abandonReason;
+    bool leaving;
+    bool committing;  // CommitCalibration in progress
+    // A transfer found the controller gone (the Linux link sets it on
+    // ENODEV; the Windows program keeps trying, as it always did).
+    bool deviceGone;
 #ifdef __linux__
     // The Linux link's view of the opened controller, what the Windows HID
     // class knows of it (hid_device_linux.cpp): whether its descriptor
-    // declares report IDs, the length of each feature report its collection
-    // declares (report-ID byte included, 0: none), and whether a transfer
-    // found it gone.
+    // declares report IDs and the length of each feature report its
+    // collection declares (report-ID byte included, 0: none).
     bool reportIdsDeclared;
     std::uint16_t featureLengths[256];
-    bool deviceGone;
 #endif
 };
 
@@ -98,5 +126,12 @@ struct SessionState {
 SessionState InitialSessionState();
 
 extern SessionState gSession;
+
+// Set from a signal handler when the program is asked to end (SIGINT,
+// SIGTERM, SIGHUP, SIGQUIT on Linux; nothing sets it on Windows): a
+// handshake in progress stops at its next step, and the session is
+// abandoned. A flag of its own, since a signal handler may write nothing
+// else.
+extern volatile std::sig_atomic_t gLeaveRequested;
 
 #endif  // KELCALIB_APP_SESSION_STATE_H

@@ -1,12 +1,12 @@
-// The calibration window's procedure: the session state machine driven by
-// the five private messages, the tracking timer, and the message boxes
+// The calibration window's procedure: its message table, which hands the
+// five private messages and the close request to the session
+// (calibration_session.h), the tracking timer, and the message boxes
 // centred on the calibration window.
+#include "app/calibration_session.h"
 #include "app/calibration_window.h"
 #include "app/session_state.h"
 #include "app/target_layout.h"
 #include "app/touch_timing.h"
-#include "calib/calibration_solve.h"
-#include "device/controller_protocol.h"
 #include "device/hid_device.h"
 
 const wchar_t kNoDeviceText[] = L"Fatal error:Can not open Kelvane USB HID device!";
@@ -27,16 +27,10 @@ void Post(HWND window, UINT message) {
 // in front and start the first pass.
 void OnCreate(HWND window) {
     gSession.mainWindow = window;
-    if (!OpenTouchDevice(gSession.vendorId, 0)) {
-        CenteredMessageBox(window, kNoDeviceText, kFatalCaption, MB_OK | MB_ICONWARNING);
+    if (!OpenSession(OpenTouchDevice(gSession.vendorId, 0))) {
         PostQuitMessage(0);
         return;
     }
-    if (!ReadLogicalMaxima(gSession.device, &gSession.logicalMaxX, &gSession.logicalMaxY)) {
-        gSession.logicalMaxX = 0x7FFF;
-        gSession.logicalMaxY = 0x7FFF;
-    }
-    gSession.elapsedMs = 0;
     gSession.lastTick = GetTickCount();
     gSession.timerId = SetTimer(gSession.mainWindow, kTrackingTimerId, 1, nullptr);
     if (gSession.timerId == 0) {
@@ -56,102 +50,7 @@ void OnCreate(HWND window) {
     Post(window, WM_CALIB_START);
 }
 
-void RemoveTouchHook() {
-    if (gSession.mouseHook != nullptr) {
-        UnhookWindowsHookEx(gSession.mouseHook);
-        gSession.mouseHook = nullptr;
-    }
-}
-
-void OnStartPass(HWND window) {
-    gSession.elapsedMs = 0;
-    if (!ResetToIdentity()) {
-        // The pass ends before it began: no hook, capture or cross cursor
-        // was set up, so a tap on the box's button is the box's own.
-        CenteredMessageBox(window, kTransferErrorText, kFatalCaption, MB_OK | MB_ICONWARNING);
-        Post(window, WM_CALIB_ABORT);
-        return;
-    }
-    // Hook, cross cursor and capture come only once the identity records
-    // were accepted. The handshake blocks this thread for 400 ms at least
-    // (about 8 s when refused), and Windows silently removes a low-level hook
-    // that does not answer within its LowLevelHooksTimeout: a finger still
-    // moving from the last answer would cost the pass its hook. From here on
-    // the only transfers while the hook is in place are the target cue and
-    // the hook's own reads.
-    gSession.mouseHook =
-        SetWindowsHookExW(WH_MOUSE_LL, TouchCaptureHook, gSession.instance, 0);
-    SetCursor(gSession.targetCursor);
-    SetCapture(window);
-    gSession.pointCount = 0;
-    Post(window, WM_CALIB_NEXT);
-}
-
-void OnSolve(HWND window) {
-    RemoveTouchHook();
-    SetCursor(gSession.arrowCursor);
-    ReleaseCapture();
-    ComputeCalibration();
-    // Coincident or collinear points leave no calibration to try: sent, it
-    // would put every touch in one spot, and the question could no longer
-    // be answered by touch. A new pass starts instead.
-    if (!gSession.coefficients.valid || !SendCoefficients()) {
-        Post(window, WM_CALIB_START);
-        return;
-    }
-    const int answer = CenteredMessageBox(window, kConfirmText, kConfirmCaption,
-                                          MB_YESNO | MB_ICONQUESTION);
-    // While the question was open the window may have been closed (a close
-    // request handled inside the box's modal loop ends the session and
-    // closes the controller): nothing may be committed or restarted then.
-    if (!DeviceIsOpen()) {
-        return;
-    }
-    // Only Yes commits. A box that failed to open (0 from MessageBoxW; Wine
-    // gives -1) was never answered, so it counts as No: a new pass. Setting
-    // the box up took the keyboard focus from the window; it takes it back,
-    // so that Esc still ends the session.
-    if (answer != IDYES) {
-        if (answer != IDNO) {
-            SetFocus(window);
-        }
-        Post(window, WM_CALIB_START);
-        return;
-    }
-    CommitCalibration();
-    Post(window, WM_CALIB_EXIT);
-}
-
-void OnAbort(HWND window) {
-    SetCursor(gSession.arrowCursor);
-    ReleaseCapture();
-    SendAbort();
-    Post(window, WM_CALIB_EXIT);
-}
-
-void OnExit() {
-    if (DeviceIsOpen()) {
-        CloseHandle(gSession.device);
-    }
-    // The handle is gone: nothing may use or close it again, even if its
-    // value is handed out anew.
-    gSession.device = nullptr;
-    if (gSession.timerId != 0) {
-        KillTimer(gSession.mainWindow, gSession.timerId);
-        gSession.timerId = 0;
-    }
-    // A pass ended by Esc or a close request still has its touch hook;
-    // release it with the window.
-    RemoveTouchHook();
-    DestroyWindow(gSession.mainWindow);
-    PostQuitMessage(0);
-}
-
 }  // namespace
-
-bool DeviceIsOpen() {
-    return gSession.device != nullptr && gSession.device != INVALID_HANDLE_VALUE;
-}
 
 LRESULT CALLBACK CalibrationWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -165,7 +64,8 @@ LRESULT CALLBACK CalibrationWndProc(HWND window, UINT message, WPARAM wParam, LP
         PaintTargetScreen(window);
         return 0;
     case WM_CLOSE:
-        OnAbort(window);  // not passed on: the window stays until WM_CALIB_EXIT
+        // Not passed on: the window stays until WM_CALIB_EXIT.
+        AbandonSession(AbandonReason::kCloseRequest);
         return 0;
     case WM_KEYDOWN:
         if (wParam == VK_ESCAPE) {
@@ -180,20 +80,11 @@ LRESULT CALLBACK CalibrationWndProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_MBUTTONUP:
         return 0;
     case WM_CALIB_START:
-        OnStartPass(window);
-        return 0;
     case WM_CALIB_NEXT:
-        SendTargetCue();
-        InvalidateRect(window, nullptr, TRUE);
-        return 0;
     case WM_CALIB_SOLVE:
-        OnSolve(window);
-        return 0;
     case WM_CALIB_ABORT:
-        OnAbort(window);
-        return 0;
     case WM_CALIB_EXIT:
-        OnExit();
+        HandleSessionMessage(message);
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);

@@ -73,6 +73,13 @@ bool SendAxisRecord(int recordIndex, char axis) {
     return SendRecordWithReply(record, axis);
 }
 
+// A handshake stops at its next step once the controller is gone, or once
+// the program is asked to end, unless it is part of a commit: a Yes once
+// given is carried to its end.
+bool HandshakeStopped() {
+    return gSession.deviceGone || (gLeaveRequested != 0 && !gSession.committing);
+}
+
 }  // namespace
 
 bool SendCommandWithReply(const std::uint8_t* command, std::int32_t commandLength,
@@ -81,6 +88,7 @@ bool SendCommandWithReply(const std::uint8_t* command, std::int32_t commandLengt
     // The reply buffer holds 100 bytes; no comparison reaches past it.
     const std::int32_t length = std::clamp(compareLength, 0, kReplyBufferSize);
     for (int send = 0; send < kSendsPerHandshake; ++send) {
+        if (HandshakeStopped()) return false;
         SendFeature(command, commandLength);
         WaitMilliseconds(kHandshakeWaitMs);
         for (int poll = 0; poll < kPollsPerSend; ++poll) {
@@ -89,6 +97,7 @@ bool SendCommandWithReply(const std::uint8_t* command, std::int32_t commandLengt
             WaitMilliseconds(kHandshakeWaitMs);
             if (RepliesEqual(reply, acceptReply, length)) return true;
             if (RepliesEqual(reply, rejectReply, length)) break;
+            if (HandshakeStopped()) return false;
         }
     }
     return false;
@@ -145,7 +154,10 @@ bool SendWriteCommand() {
 }
 
 bool CommitCalibration() {
-    return SendStageCommand() && SendWriteCommand();
+    gSession.committing = true;
+    const bool committed = SendStageCommand() && SendWriteCommand();
+    gSession.committing = false;
+    return committed;
 }
 
 bool ReadTouchPoint(std::uint16_t* rawX, std::uint16_t* rawY) {

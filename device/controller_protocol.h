@@ -8,7 +8,9 @@
 
 // Sends `command` and polls for its accept or reject reply: up to 8 sends,
 // up to 4 polls per send, 100 ms after each send and each poll. True when
-// the accept reply was read.
+// the accept reply was read. It stops early, false, once a transfer found
+// the controller gone (gSession.deviceGone), or once the program is asked
+// to end (gLeaveRequested) while no commit is in progress.
 bool SendCommandWithReply(const std::uint8_t* command, std::int32_t commandLength,
                           const std::uint8_t* acceptReply, const std::uint8_t* rejectReply,
                           std::int32_t compareLength);
@@ -22,7 +24,8 @@ bool SendCoefficients();
 bool SendIdentityX();
 bool SendIdentityY();
 bool ResetToIdentity();
-// CS, then WC when CS was accepted: the two halves of CommitCalibration.
+// CS, then WC when CS was accepted: the two halves of CommitCalibration,
+// which marks the session as committing meanwhile.
 bool SendStageCommand();
 bool SendWriteCommand();
 bool CommitCalibration();

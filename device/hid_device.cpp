@@ -19,10 +19,6 @@ namespace {
 
 constexpr std::uint8_t kReportIds[3] = {0x55, 0x01, 0x00};
 
-bool HasDevice() {
-    return gSession.device != nullptr && gSession.device != INVALID_HANDLE_VALUE;
-}
-
 // A zero-filled transfer buffer of max(101, featureReportLength) bytes: on
 // the stack for the usual lengths, on the heap above. Null only when the
 // heap allocation failed.
@@ -58,8 +54,12 @@ private:
 
 }  // namespace
 
+bool TouchDeviceOpen() {
+    return gSession.device != nullptr && gSession.device != INVALID_HANDLE_VALUE;
+}
+
 bool SendFeature(const std::uint8_t* bytes, std::int32_t length) {
-    if (!HasDevice()) return false;
+    if (!TouchDeviceOpen()) return false;
     TransferBuffer buffer;
     std::uint8_t* data = buffer.data();
     if (data == nullptr) return false;
@@ -68,12 +68,14 @@ bool SendFeature(const std::uint8_t* bytes, std::int32_t length) {
     for (const std::uint8_t reportId : kReportIds) {
         data[0] = reportId;
         if (PlatformSetFeature(gSession.device, data, gSession.featureReportLength)) return true;
+        // A controller that is gone takes no other report ID either.
+        if (gSession.deviceGone) return false;
     }
     return false;
 }
 
 std::int32_t ReceiveFeature(std::uint8_t* destination, std::int32_t capacity) {
-    if (!HasDevice()) return 0;
+    if (!TouchDeviceOpen()) return 0;
     TransferBuffer buffer;
     std::uint8_t* data = buffer.data();
     if (data == nullptr) return 0;
@@ -86,6 +88,7 @@ std::int32_t ReceiveFeature(std::uint8_t* destination, std::int32_t capacity) {
             received = true;
             break;
         }
+        if (gSession.deviceGone) return 0;
     }
     if (!received) return 0;
 

@@ -64,9 +64,6 @@ bool OpenTouchDevice(std::uint16_t vendorId, std::uint16_t matchIndex);
 // `maxY` is 0.
 bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY);
 
-// Closes gSession.device when it holds a device and sets it to 0.
-void CloseTouchDevice();
-
 // After an OpenTouchDevice or ListHidInterfaces that did not open a
 // controller: true when there is more to say than "no controller", with one
 // or more lines of text in `text` (always terminated, cut to `size`):
@@ -93,6 +90,14 @@ inline int DeviceFileDescriptor(HANDLE handle) {
     return static_cast<int>(reinterpret_cast<std::intptr_t>(handle));
 }
 #endif
+
+// True while gSession.device holds an open controller.
+bool TouchDeviceOpen();
+
+// Closes gSession.device when it holds a controller and sets it to 0, so
+// that nothing uses or closes the handle again, even if its value is handed
+// out anew.
+void CloseTouchDevice();
 
 // Sends min(length, 100) bytes as the payload of one feature report. True
 // when one of the three report IDs was accepted.

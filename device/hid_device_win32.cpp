@@ -149,3 +149,8 @@ bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY) {
     *maxY = logicalMaxY;
     return true;
 }
+
+void CloseTouchDevice() {
+    if (TouchDeviceOpen()) CloseHandle(gSession.device);
+    gSession.device = nullptr;
+}

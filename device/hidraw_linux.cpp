@@ -182,6 +182,11 @@ bool ReadHidrawDescriptor(int fd, HidDescriptorSummary* summary) {
     return true;
 }
 
+bool HidrawNodeGone(int fd) {
+    hidraw_devinfo info{};
+    return IoctlRetrying(fd, HIDIOCGRAWINFO, &info) < 0 && errno == ENODEV;
+}
+
 int LockHidrawNode(int fd) {
     int result;
     do {
@@ -244,6 +249,10 @@ void NoteDescriptorProblem(unsigned number, const char* problem) {
 void NoteInUseProblem(unsigned number) {
     gOpenProblem.kind = ProblemKind::kInUse;
     gOpenProblem.node = number;
+}
+
+bool OpenDeniedAccess() {
+    return gOpenProblem.kind == ProblemKind::kNone && gOpenProblem.permission;
 }
 
 bool DescribeOpenProblem(char* text, std::size_t size) {

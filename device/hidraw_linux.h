@@ -34,6 +34,11 @@ void ReadHidrawName(int fd, char* name, std::size_t size);
 // `summary->problem` says why (a read that failed, or the parser's reason).
 bool ReadHidrawDescriptor(int fd, HidDescriptorSummary* summary);
 
+// True when the kernel says the node's device is gone (ENODEV): it was
+// unplugged, while the node is still open here. A transfer may fail with
+// EIO for a moment before that.
+bool HidrawNodeGone(int fd);
+
 // Takes the advisory lock (flock, exclusive, without waiting) that every
 // program of this project takes on the controller's node it talks to, so
 // that two of them never interleave their commands. 0, or the errno value
@@ -56,5 +61,8 @@ void NotePermissionProblem(unsigned number, int error, std::uint16_t vendorId);
 void NoteDescriptorProblem(unsigned number, const char* problem);
 // Another program holds the controller's node (LockHidrawNode).
 void NoteInUseProblem(unsigned number);
+// True when what stood in the way of the last open was only a node this
+// user may not open (no descriptor problem, not in use).
+bool OpenDeniedAccess();
 
 #endif  // KELCALIB_DEVICE_HIDRAW_LINUX_H

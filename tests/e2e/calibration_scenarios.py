@@ -20,7 +20,7 @@ def full_calibration(panel, screenshot=False):
             check_second_target(run)
         run.collect(start=1 if screenshot else 0)
         run.answer(CONFIRM, "Return")
-        run.equal(run.exit_code(), 0, "exit code")
+        run.equal(run.exit_code(), run.EXIT["calibrated"], "exit code")
         run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
         points = run.raw_points()
         if not run.equal(len(points), 4, "touch reads with a packet"):
@@ -92,7 +92,7 @@ def no_then_yes(run):
     run.answer(CONFIRM, "n")
     run.collect(first_cue=6)
     run.answer(CONFIRM, "Return")
-    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.exit_code(), run.EXIT["calibrated"], "exit code")
     run.equal(run.trace(), PASS_TRACE + PASS_TRACE + COMMIT_TRACE, "transfers: identity again, a new pass")
     events = run.events()
     identity = [i for i, e in enumerate(events) if e in ("Cx accept 1 0 0 1", "Cy accept 0 1 0 1")]
@@ -112,7 +112,7 @@ def abandon_by(leave):
         run.wait_cues(2)
         time.sleep(0.4)
         leave(run)
-        run.equal(run.exit_code(timeout=10), 0, "exit code")
+        run.equal(run.exit_code(timeout=10), run.EXIT["abandoned"], "exit code")
         trace = run.trace()
         run.equal(trace[-1:], ["Rs"], "the abort command ends the transfers")
         run.equal(trace.count("Rs"), 1, "one abort command")
@@ -150,7 +150,7 @@ def no_controller(run):
     corner = pixel(5, 5)
     run.check(corner != BACKGROUND, "no calibration window behind the box")
     xdotool("key", "Return")
-    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.exit_code(timeout=10), run.EXIT["no_controller"], "exit code")
     run.equal(run.trace(), [], "no transfers")
 
 
@@ -161,7 +161,7 @@ def logical_maxima(logical_max):
         run.start()
         run.collect()
         run.answer(CONFIRM, "Return")
-        run.equal(run.exit_code(), 0, "exit code")
+        run.equal(run.exit_code(), run.EXIT["calibrated"], "exit code")
         points = run.raw_points()
         if run.equal(len(points), 4, "touch reads with a packet"):
             check_committed(run, points, "maximum %d: " % logical_max, logical_max)
@@ -204,10 +204,10 @@ def second_copy(run):
     run.wait_cues(1)
     before = run.trace()
     second = run.spawn()
-    run.equal(run.exit_code(timeout=20, proc=second), 1, "exit code of the second copy")
+    run.equal(run.exit_code(timeout=20, proc=second), run.EXIT["cannot_start"], "exit code of the second copy")
     run.equal(run.trace(), before, "the second copy made no transfers")
     xdotool("key", "Escape")
-    run.equal(run.exit_code(timeout=10), 0, "exit code of the first copy")
+    run.equal(run.exit_code(timeout=10), run.EXIT["abandoned"], "exit code of the first copy")
 
 
 def buttons_moves_and_debounce(run):
@@ -231,7 +231,7 @@ def buttons_moves_and_debounce(run):
     run.touch(3)
     run.wait_cues(5)
     run.answer(CONFIRM, "Return")
-    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.exit_code(), run.EXIT["calibrated"], "exit code")
     run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "one read per accepted release, none for anything else")
 
 
@@ -240,7 +240,7 @@ def close_during_question(run):
     run.collect()
     run.wait_box(CONFIRM)
     run.post_close()
-    run.equal(run.exit_code(timeout=15), 0, "exit code")
+    run.equal(run.exit_code(timeout=15), run.EXIT["abandoned"], "exit code")
     trace = run.trace()
     run.equal(trace, PASS_TRACE + ["Rs"], "the abort and nothing after it")
     run.equal(run.store_text(), None, "store untouched")

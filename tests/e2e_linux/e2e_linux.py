@@ -22,9 +22,10 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import e2e  # noqa: E402  (the Windows scenarios' log parsing, solve and checks)
 import linux_run  # noqa: E402
 import screens_and_controllers  # noqa: E402
+import ways_out  # noqa: E402
 from calibration_scenarios import abandon_by, coincident_touches, second_copy  # noqa: E402
 from e2e import COMMIT_TRACE, PASS_TRACE, check_committed  # noqa: E402
-from linux_run import LinuxRun, check_first_target  # noqa: E402
+from linux_run import EXIT, LinuxRun, check_first_target  # noqa: E402
 # A straight panel on a 1024 x 768 screen touched exactly at the targets: the
 # raw points and records that the Windows scenario on the same panel and
 # screen reads and commits (both checked against calib-solve).
@@ -40,7 +41,7 @@ def answer_yes_by_touch(run):
         run.press(buttons[0])
 
 
-def full_calibration(panel, screenshot=False):
+def full_calibration(panel, screenshot=False, logical_max=32767):
     def scenario(run):
         run.start()
         run.wait_cues(1)
@@ -48,12 +49,12 @@ def full_calibration(panel, screenshot=False):
             check_first_target(run)
         run.collect()
         answer_yes_by_touch(run)
-        run.equal(run.exit_code(), 0, "exit code")
+        run.equal(run.exit_code(), EXIT["ok"], "exit code")
         run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
         points = run.raw_points()
         if not run.equal(len(points), 4, "touch reads with a packet"):
             return
-        worst = check_committed(run, points)
+        worst = check_committed(run, points, logical_max=logical_max)
         print("  panel %s: raw points %s, worst error %d device units" % (panel, points, worst))
         if panel == "straight":
             run.equal(points, STRAIGHT_POINTS, "the raw points of the Windows straight scenario")
@@ -71,7 +72,7 @@ def no_then_yes(run):
     run.collect(first_cue=6)
     run.wait_box()
     e2e.xdotool("key", "Return")
-    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.exit_code(), EXIT["ok"], "exit code")
     run.equal(run.trace(), PASS_TRACE + PASS_TRACE + COMMIT_TRACE, "transfers: identity again, a new pass")
     points = run.raw_points()
     if run.equal(len(points), 8, "touch reads"):
@@ -118,7 +119,7 @@ def input_during_transfers(run):
     buttons = run.wait_box()
     if run.equal(len(buttons), 2, "two buttons on the question"):
         run.press(buttons[0])
-    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.exit_code(), EXIT["ok"], "exit code")
     run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
 
 
@@ -129,7 +130,7 @@ def escape_during_transfers(run):
     run.start()
     run.wait_for("the identity X record", lambda: run.sets() >= 1)
     e2e.xdotool("key", "Escape")
-    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.exit_code(timeout=10), EXIT["abandoned"], "exit code")
     run.equal(run.trace(), ["Cx", "get", "Cy", "get", "Q", "Rs"], "identity, the cue, the abort command")
 
 
@@ -142,7 +143,7 @@ def wayland(run):
     run.wait_cues(1)
     run.collect()
     answer_yes_by_touch(run)
-    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.exit_code(), EXIT["ok"], "exit code")
     run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "transfers")
     points = run.raw_points()
     if run.equal(points, STRAIGHT_POINTS, "the raw points of the 1024 x 768 output"):
@@ -160,23 +161,23 @@ def wayland_without_seat(run):
     run.equal(len(window), 1, "the calibration window on the X display")
     time.sleep(0.5)  # the window mapped and focused
     e2e.xdotool("key", "Escape")
-    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.exit_code(timeout=10), EXIT["abandoned"], "exit code")
     env = run.x.env({"ASAN_OPTIONS": "detect_leaks=0", "KELCALIB_VC_CONFIG": run.conf,
                      "LD_PRELOAD": OPTIONS.preload})
     env.update(run.extra_env)
     del env["DISPLAY"]
     done = subprocess.run([OPTIONS.exe], env=env, capture_output=True, text=True, timeout=20)
-    run.equal(done.returncode, 1, "exit code without an X display")
+    run.equal(done.returncode, EXIT["cannot_start"], "exit code without an X display")
     run.check(len(done.stderr.strip().splitlines()) == 1 and "no seat" in done.stderr,
               "one line naming the missing seat: %r" % done.stderr)
 
 
-def no_controller(run):
+def no_controller(run, status="no_controller"):
     run.start()
     buttons = run.wait_box()
     if run.equal(len(buttons), 1, "one OK button"):
         run.press(buttons[0])
-    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.exit_code(timeout=10), EXIT[status], "exit code")
     run.equal(run.trace(), [], "no transfers")
 
 
@@ -184,7 +185,7 @@ def no_permission(run):
     """The controller's node refuses to open: the message names it, the reason
     and the udev rule."""
     run.extra_env = {"KELCALIB_VC_HIDRAW_DENY": "0"}
-    no_controller(run)
+    no_controller(run, "not_permitted")
     with open(os.path.join(run.dir, "stderr.txt")) as f:
         said = f.read()
     run.check("/dev/hidraw0" in said and "70-kelcalib.rules" in said,
@@ -196,10 +197,23 @@ def identity_refused(run):
     buttons = run.wait_box(timeout=30)
     if run.equal(len(buttons), 1, "one OK button"):
         run.press(buttons[0])
-    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.exit_code(timeout=10), EXIT["refused"], "exit code")
     run.equal(run.trace(), ["Cx", "get"] * 8 + ["Cy", "get", "Rs"], "eight refused X records, Y, the abort")
     run.equal(run.cues(), 0, "no target cued")
     run.equal(run.store_text(), None, "store untouched")
+
+
+def commit_refused(run):
+    """Yes, and the controller refuses CS: the same transfers as on Windows
+    (eight CS, no WC, nothing after), the refusal's own status and line."""
+    run.start()
+    run.collect()
+    run.wait_box()
+    e2e.xdotool("key", "Return")
+    run.equal(run.exit_code(timeout=20), EXIT["refused"], "exit code")
+    run.equal(run.trace(), PASS_TRACE + ["CS", "get"] * 8, "eight refused CS, no WC")
+    run.equal(run.store_text(), None, "store untouched")
+    run.check("did not accept the commit" in run.output("stderr.txt"), "the refusal said")
 
 
 def buttons_and_debounce(run):
@@ -221,7 +235,7 @@ def buttons_and_debounce(run):
     run.wait_cues(5)
     run.wait_box()
     e2e.xdotool("key", "Return")
-    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.exit_code(), EXIT["ok"], "exit code")
     run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "one read per accepted release, none for anything else")
 
 
@@ -236,7 +250,7 @@ def second_display(run):
     run.check(all(p == (0, 0, 0) for p in left), "nothing drawn on display 0")
     run.collect()
     answer_yes_by_touch(run)
-    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.exit_code(), EXIT["ok"], "exit code")
     points = run.raw_points()
     if run.equal(points, STRAIGHT_POINTS, "the raw points of one 1024 x 768 screen"):
         check_committed(run, points)
@@ -254,7 +268,7 @@ def options(run):
     run.check(call("--list-displays").stdout.startswith("0: 1024x768 at 0,0 (primary)"), "display 0 listed")
     for args in (["--bogus"], ["--display"], ["--display", "x"], ["--display", "-1"], ["--display", "1"]):
         done = call(*args)
-        run.equal(done.returncode, 2, "exit code of %s" % args)
+        run.equal(done.returncode, EXIT["bad_option"], "exit code of %s" % args)
         run.equal(len(done.stderr.strip().splitlines()), 1, "one line for %s: %r" % (args, done.stderr))
     run.equal(run.trace(), [], "no transfers")
 
@@ -266,6 +280,10 @@ SCENARIOS = {
     # (the Windows scenario logical_max_ffff): the straight records again.
     "straight_two_byte_ffff": (full_calibration("straight")[0],
                                ["panel straight", "value-caps 2 65535 65535", "logical-max-bytes 2"]),
+    # Logical maxima that are not the default: the records solved for 4095
+    # (the Windows scenario logical_max_4095).
+    "logical_max_4095": (full_calibration("mirrored", logical_max=4095)[0],
+                         ["panel mirrored", "value-caps 2 4095 2047"]),
     "mirrored": full_calibration("mirrored"),
     "swapped": full_calibration("swapped"),
     "no_then_yes": no_then_yes,
@@ -279,6 +297,7 @@ SCENARIOS = {
     "no_controller": (no_controller, None),
     "no_permission": no_permission,
     "identity_refused": (identity_refused, ["fault reject 8"]),
+    "commit_refused": (commit_refused, ["fault reject 8 after-accepts 4"]),
     "second_copy": second_copy,
     "buttons_debounce": buttons_and_debounce,
     "second_display": (second_display, ["panel straight"]),
@@ -286,6 +305,7 @@ SCENARIOS = {
     "wayland_without_seat": wayland_without_seat,
 }
 SCENARIOS.update(screens_and_controllers.SCENARIOS)
+SCENARIOS.update(ways_out.SCENARIOS)
 
 
 def run_scenario(name):
@@ -293,7 +313,8 @@ def run_scenario(name):
     if callable(entry):
         entry = (entry, [])
     function, lines = entry
-    two_monitors = name == "second_display" or name in screens_and_controllers.TWO_MONITORS
+    two_monitors = (name == "second_display" or name in screens_and_controllers.TWO_MONITORS
+                    or name in ways_out.TWO_MONITORS)
     if two_monitors and os.geteuid() != 0:
         print("%s: SKIPPED: Xorg with the dummy driver runs as root only" % name)
         return None

@@ -2,6 +2,7 @@
 server, its screen read back through xwd, its buttons found by colour, and
 the first target checked pixel for pixel."""
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -16,10 +17,24 @@ BACKGROUND = (200, 200, 200)
 CAPTION_BAR = (60, 60, 60)
 BUTTON = (225, 225, 225)
 OPTIONS = None  # set by e2e_linux.py: exe, preload, solve, close_request
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+def exit_statuses():
+    """The program's exit statuses as its header names them: kExitNoController
+    is EXIT["no_controller"]."""
+    with open(os.path.join(ROOT, "app", "exit_status_linux.h")) as f:
+        pairs = re.findall(r"constexpr int kExit(\w+) = (\d+);", f.read())
+    return {re.sub(r"(?<!^)([A-Z])", r"_\1", name).lower(): int(value) for name, value in pairs}
+
+
+EXIT = exit_statuses()
 
 
 class LinuxRun(e2e.Run):
     """One start of the Linux program in its own X server."""
+
+    EXIT = EXIT
 
     # The controller whose log entries entries() reads (its index in the config).
     watched = 0

@@ -13,6 +13,7 @@ import time
 import e2e
 import linux_run
 from e2e import COMMIT_TRACE, PASS_TRACE, target
+from linux_run import EXIT
 
 XTEST_POINTER = "Virtual core XTEST pointer"
 # Display 1 (1024 x 768 at 800,0) of the 1824 x 768 desktop.
@@ -44,14 +45,14 @@ def calibrate_and_answer_yes(run, first_cue=1):
     run.collect(first_cue=first_cue)
     run.wait_box()
     e2e.xdotool("key", "Return")
-    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.exit_code(), EXIT["ok"], "exit code")
 
 
 def press_ok(run):
     buttons = run.wait_box()
     if run.equal(len(buttons), 1, "one OK button"):
         run.press(buttons[0])
-    run.equal(run.exit_code(timeout=10), 0, "exit code")
+    run.equal(run.exit_code(timeout=10), EXIT["no_controller"], "exit code")
 
 
 def by_index_and_device(run):
@@ -105,7 +106,7 @@ def choice_refused(run):
                  ["--index", "-1"], ["--device"], ["--device="]):
         done = subprocess.run([linux_run.OPTIONS.exe] + args, env=env, capture_output=True, text=True,
                               timeout=20)
-        run.equal(done.returncode, 2, "exit code of %s" % args)
+        run.equal(done.returncode, EXIT["bad_option"], "exit code of %s" % args)
         run.equal(len(done.stderr.strip().splitlines()), 1, "one line for %s: %r" % (args, done.stderr))
     run.equal(run.trace(), [], "no transfers")
 
@@ -130,7 +131,7 @@ def identify(run):
     run.wait_for("display 1's prompt", lambda: showing(run.screenshot("prompt1"), 800), 20)
     with open(run.touch_file, "w") as f:
         f.write("100 100 1024 768\n")
-    run.equal(run.exit_code(timeout=20), 0, "exit code")
+    run.equal(run.exit_code(timeout=20), EXIT["ok"], "exit code")
     try:
         pairs = json.loads(run.output())["controllers"]
     except (ValueError, KeyError) as error:
@@ -153,7 +154,7 @@ def identify_hangup(run):
     run.start()
     run.wait_for("the prompt", lambda: showing(run.screenshot("prompt"), 0), 20)
     run.proc.send_signal(signal.SIGHUP)
-    run.equal(run.exit_code(timeout=5), 0, "exit code within 5 s")
+    run.equal(run.exit_code(timeout=5), EXIT["abandoned"], "exit code within 5 s")
     run.equal([t for t in run.trace() if t != "get"], ["Q", "Rs"], "the cue, reads, then the abort command")
 
 
@@ -184,7 +185,7 @@ def x_mapping(run):
     check_matrix(run, DISPLAY_1_MATRIX, "mapped from the start")
     time.sleep(0.3)
     e2e.xdotool("key", "Escape")
-    run.equal(run.exit_code(timeout=10), 0, "exit code after Esc")
+    run.equal(run.exit_code(timeout=10), EXIT["abandoned"], "exit code after Esc")
     check_matrix(run, IDENTITY, "after Esc")
     again(run, ["--display", "1"])
     run.start()
@@ -213,7 +214,7 @@ def calibrate_and_answer_yes_after_start(run, first_cue):
     run.collect(first_cue=first_cue)
     run.wait_box()
     e2e.xdotool("key", "Return")
-    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.exit_code(), EXIT["ok"], "exit code")
 
 
 def rotated(run):
@@ -239,7 +240,7 @@ def rotated(run):
     run.wait_cues(5)
     run.wait_box()
     e2e.xdotool("key", "Return")
-    run.equal(run.exit_code(), 0, "exit code")
+    run.equal(run.exit_code(), EXIT["ok"], "exit code")
     points = run.raw_points()
     if not run.equal(len(points), 4, "touch reads with a packet"):
         return

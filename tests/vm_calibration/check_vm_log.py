@@ -11,6 +11,13 @@ takes ("TOUCH x y px py count", sdl_touch_probe), which must also be one
 release per touch; a run by touch must have such lines.
 
     check_vm_log.py CONSOLE_LOG CALIB_SOLVE
+    check_vm_log.py --unplugged CONSOLE_LOG
+
+--unplugged checks the controller unplugged in the middle of a pass
+(unplug.sh) instead: the read that met ENODEV is the last transfer and the
+only failed one (nothing tried again, no abort command to a controller that
+is gone), the no-controller message was on the screen, and the program
+ended with the no-controller status and said so.
 """
 import os
 import re
@@ -18,7 +25,9 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e_linux"))
 import e2e  # noqa: E402  (the transfer log's parser)
+from linux_run import exit_statuses  # noqa: E402
 
 LANDINGS = 20
 TOLERANCE_PX = 2
@@ -73,7 +82,31 @@ def check(name, text, solve):
     return ok, len(touches)
 
 
+def check_unplugged(text):
+    lines = text.splitlines()
+    log = "\n".join(line[6:] for line in lines if line.startswith("ULOG: "))
+    trace = [(e2e.command_of(d) if k == "SET" else "get") if r == "ok" else "!" + k
+             for k, r, d, _ in e2e.parse_log(log) if k != "EVENT"]
+    status = (re.findall(r"^UNPLUG exit (\d+)$", text, re.M) or ["none"])[0]
+    buttons = (re.findall(r"^UNPLUG buttons: (.*)$", text, re.M) or [""])[0].split()
+    said = "\n".join(line[6:] for line in lines if line.startswith("UAPP: "))
+    print("unplugged: transfers %s, exit %s, buttons %s" % (trace, status, buttons))
+    ok = True
+    if trace[-1:] != ["!GET"] or sum(t.startswith("!") for t in trace) != 1 or "Rs" in trace:
+        print("FAIL: want the touch's read failed last, alone, and nothing sent after it")
+        ok = False
+    if len(buttons) != 2:
+        print("FAIL: want the no-controller message (one button) on the screen")
+        ok = False
+    if status != str(exit_statuses()["no_controller"]) or "Can not open" not in said:
+        print("FAIL: want the no-controller status and its line; the program said:\n" + said)
+        ok = False
+    return 0 if ok else 1
+
+
 def main():
+    if sys.argv[1] == "--unplugged":
+        return check_unplugged(open(sys.argv[2], errors="replace").read().replace("\r", ""))
     text = open(sys.argv[1], errors="replace").read().replace("\r", "")
     found = sections(text)
     results = [check(name, body, sys.argv[2]) for name, body in found]

@@ -118,7 +118,7 @@ bash "$vm_tools/build-image.sh" --out "$work/img" --init tests/vm_calibration/in
   --add tests/vm_calibration/boot_common.sh
 bash "$vm_tools/build-image.sh" --out "$work/img-touch" --init tests/vm_calibration/touch_init.sh \
   --add tests/vm_calibration/boot_common.sh --add tests/vm_calibration/two_displays.sh \
-  --add tests/vm_calibration/display_size.sh
+  --add tests/vm_calibration/display_size.sh --add tests/vm_calibration/unplug.sh
 status=0
 for video in "${videos[@]}"; do
   extra=$work/extra-$video
@@ -202,7 +202,7 @@ for video in "${videos[@]}"; do
   qemu=
   log=$work/console-$video.log
   [ -z "${VM_KEEP_LOGS:-}" ] || { mkdir -p "$VM_KEEP_LOGS"; cp "$log" "$VM_KEEP_LOGS/"; }
-  tr -d '\r' <"$log" | grep -E '^(x11|kmsdrm|wayland): |^first target|^PANEL|^UDEV|^XORG|^WESTON: .*Touchscreen|^question|^DISPLAYS:|^SIZE|^VM-APP-RESULT' || true
+  tr -d '\r' <"$log" | grep -E '^(x11|kmsdrm|wayland): |^first target|^PANEL|^UDEV|^XORG|^WESTON: .*Touchscreen|^question|^UNPLUG|^DISPLAYS:|^SIZE|^VM-APP-RESULT' || true
   echo "($video: $((SECONDS - started)) s with the boot; display stack $extra_mb MB, initramfs $(($(stat -c %s "$work/all.gz") / 1048576)) MB)"
   if ! grep -q 'VM-APP-RESULT: PASS' "$log"; then
     tr -d '\r' <"$log" | tail -30
@@ -210,6 +210,9 @@ for video in "${videos[@]}"; do
     continue
   fi
   python3 tests/vm_calibration/check_vm_log.py "$log" build/native/calib-solve || status=1
-  if [ "$video" = x11-touch ]; then python3 tests/vm_calibration/check_displays_log.py "$log" || status=1; fi
+  if [ "$video" = x11-touch ]; then
+    python3 tests/vm_calibration/check_vm_log.py --unplugged "$log" || status=1
+    python3 tests/vm_calibration/check_displays_log.py "$log" || status=1
+  fi
 done
 exit "$status"

@@ -19,8 +19,9 @@
 # counts the releases one touch gives the program (on X11 for five touches
 # of the first panel).
 # Prints the controller's log, store and the landings per panel; on X11
-# then the proofs of which display (two_displays.sh) and of the display's
-# size (display_size.sh); then one result line, and reboots.
+# then the controller unplugged mid-pass (unplug.sh), the proofs of which
+# display (two_displays.sh) and of the display's size (display_size.sh);
+# then one result line, and reboots.
 . /bin/boot_common.sh
 panels=straight,mirrored,swapped
 for arg in $(cat /proc/cmdline); do
@@ -166,6 +167,7 @@ for panel in $(echo $panels | tr , ' '); do
   echo "END $panel"
 done
 if [ $video = x11 ]; then
+  . /bin/unplug.sh
   . /bin/two_displays.sh
   . /bin/display_size.sh
 fi
