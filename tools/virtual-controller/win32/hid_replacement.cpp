@@ -24,6 +24,7 @@ extern "C" {
 }
 
 #include "tools/virtual-controller/win32/vc_win32_common.h"
+#include "tools/virtual-controller/win32/vc_win32_touch.h"
 
 namespace {
 
@@ -157,54 +158,6 @@ int ControllerOf(HANDLE handle, PVOID buffer, ULONG bufferLength, std::uint32_t*
 void DelayTransfer(int controller) {
     const std::uint32_t delay = VcTransferDelayMs(State().system, controller);
     if (delay > 0) Sleep(delay);
-}
-
-// The touch file named by KELCALIB_VC_TOUCH_FILE, when that is set:
-// "X Y WIDTH HEIGHT" (or "X Y" on the screen's own size) is a finger at X, Y
-// in screen pixels; a missing or empty file, "none" or any other text is no
-// finger. Lets a test lift the finger, which the pointer can't.
-bool TouchFromFile(VcTouch* touch) {
-    wchar_t path[1024];
-    const DWORD length = GetEnvironmentVariableW(L"KELCALIB_VC_TOUCH_FILE", path, 1024);
-    if (length == 0 || length >= 1024) return false;
-    touch->touching = false;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return true;
-    char text[64] = {};
-    DWORD got = 0;
-    const BOOL read = ReadFile(file, text, sizeof text - 1, &got, nullptr);
-    CloseHandle(file);
-    int values[4] = {};
-    const int count = read ? std::sscanf(text, "%d %d %d %d", &values[0], &values[1], &values[2],
-                                         &values[3])
-                           : 0;
-    if (count == 2 || count == 4) {
-        touch->x = values[0];
-        touch->y = values[1];
-        if (count == 4) {
-            touch->screenWidth = values[2];
-            touch->screenHeight = values[3];
-        }
-        touch->touching = true;
-    }
-    return true;
-}
-
-// The pointer stands for the finger (unless a touch file is named): its
-// position and the screen size at the moment of the read.
-VcTouch CurrentTouch() {
-    VcTouch touch{};
-    touch.screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    touch.screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    if (TouchFromFile(&touch)) return touch;
-    POINT point{};
-    if (GetCursorPos(&point)) {
-        touch.x = point.x;
-        touch.y = point.y;
-    }
-    touch.touching = true;
-    return touch;
 }
 
 // KELCALIB_VC_REFUSE_BOXES set (to anything): from the program's first
@@ -368,7 +321,7 @@ BOOLEAN NTAPI HidD_GetFeature(HANDLE handle, PVOID buffer, ULONG bufferLength) {
     if (controller < 0) return FALSE;
     DelayTransfer(controller);
     auto* report = static_cast<std::uint8_t*>(buffer);
-    const VcResult result = VcGetFeature(&State().system, controller, report, length, CurrentTouch());
+    const VcResult result = VcGetFeature(&State().system, controller, report, length, VcCurrentTouch());
     if (result != VcResult::kOk) return Fail(ErrorOf(result));
     // A report shorter than the collection's longest leaves the rest zero.
     std::memset(report + length, 0, bufferLength - length);
