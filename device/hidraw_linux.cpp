@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "device/hid_device.h"
+#include "device/name_text.h"
 
 namespace {
 
@@ -104,6 +105,7 @@ void ReadHidrawName(int fd, char* name, std::size_t size) {
     const std::size_t room = std::min<std::size_t>(size - 1, 255);
     if (room == 0 || IoctlRetrying(fd, HIDIOCGRAWNAME(room), name) < 0) name[0] = '\0';
     name[size - 1] = '\0';
+    TakeName(name, name, size);
 }
 
 namespace {

@@ -24,7 +24,8 @@ int OpenHidrawNode(unsigned number, int* error);
 // Vendor and product ID from HIDIOCGRAWINFO.
 bool ReadHidrawIds(int fd, std::uint16_t* vendorId, std::uint16_t* productId);
 
-// The product name from HIDIOCGRAWNAME; empty when the device has none.
+// The product name from HIDIOCGRAWNAME, taken in as printable text
+// (device/name_text.h); empty when the device has none.
 void ReadHidrawName(int fd, char* name, std::size_t size);
 
 // The report descriptor parsed: through HIDIOCGRDESCSIZE and HIDIOCGRDESC,
