@@ -65,7 +65,10 @@ void NameEarlierFile(const MappingSubject& subject) {
 bool Persist(const MappingSubject& subject, const PersistFiles& files, const char* rule,
              const char* snippet, const char* eventPath) {
     char error[700];
-    if (!WriteRootFile(files.rulePath, rule, kPersistMarker, error, sizeof error) ||
+    // Both checked before either is written: never one without the other.
+    if (!MayWriteRootFile(files.rulePath, kPersistMarker, error, sizeof error) ||
+        !MayWriteRootFile(files.snippetPath, kPersistMarker, error, sizeof error) ||
+        !WriteRootFile(files.rulePath, rule, kPersistMarker, error, sizeof error) ||
         !WriteRootFile(files.snippetPath, snippet, kPersistMarker, error, sizeof error)) {
         std::fprintf(stderr, "kelcalib: --persist: %s\n", error);
         return false;

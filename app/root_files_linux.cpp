@@ -132,20 +132,40 @@ bool WriteAll(int fd, const char* text) {
 
 }  // namespace
 
-bool WriteRootFile(const char* path, const char* text, const char* marker, char* error,
-                   std::size_t size) {
+namespace {
+
+// The checked directory of `path` (its descriptor) and the name in it; -1
+// with `error` filled.
+int OpenDirectoryOf(const char* path, const char** base, char* error, std::size_t size) {
     char full[600];
     SystemPath(path, full, sizeof full);
     char directory[600];
     std::snprintf(directory, sizeof directory, "%s", full);
     char* slash = std::strrchr(directory, '/');
-    if (slash == nullptr || slash[1] == '\0') {
+    if (slash == nullptr || slash[1] == '\0' || std::strchr(path, '/') == nullptr) {
         std::snprintf(error, size, "%s is no file path", path);
-        return false;
+        return -1;
     }
     *slash = '\0';
-    const char* base = std::strrchr(path, '/') + 1;
-    const int dir = OpenSafeDirectory(directory[0] != '\0' ? directory : "/", error, size);
+    *base = std::strrchr(path, '/') + 1;
+    return OpenSafeDirectory(directory[0] != '\0' ? directory : "/", error, size);
+}
+
+}  // namespace
+
+bool MayWriteRootFile(const char* path, const char* marker, char* error, std::size_t size) {
+    const char* base = nullptr;
+    const int dir = OpenDirectoryOf(path, &base, error, size);
+    if (dir < 0) return false;
+    const bool may = MayReplace(dir, base, path, marker, error, size);
+    close(dir);
+    return may;
+}
+
+bool WriteRootFile(const char* path, const char* text, const char* marker, char* error,
+                   std::size_t size) {
+    const char* base = nullptr;
+    const int dir = OpenDirectoryOf(path, &base, error, size);
     if (dir < 0) return false;
     if (!MayReplace(dir, base, path, marker, error, size)) {
         close(dir);

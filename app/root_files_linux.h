@@ -16,6 +16,11 @@
 bool WriteRootFile(const char* path, const char* text, const char* marker, char* error,
                    std::size_t size);
 
+// Whether WriteRootFile would write `path`: its directories may hold it and
+// what stands there is absent or the program's (a missing directory is made
+// as WriteRootFile would). On false `error` holds one line.
+bool MayWriteRootFile(const char* path, const char* marker, char* error, std::size_t size);
+
 // True when a file stands at `path` (under SystemPath's root), whatever it is.
 bool RootFileExists(const char* path);
 

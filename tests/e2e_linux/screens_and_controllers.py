@@ -20,15 +20,23 @@ DISPLAY_1_MATRIX = [1024 / 1824, 0, 800 / 1824, 0, 1, 0, 0, 0, 1]
 IDENTITY = [1, 0, 0, 0, 1, 0, 0, 0, 1]
 
 
-def plant_system(run, events):
+def plant_system(run, events, names=None):
     """A system root of the run's own (KELCALIB_SYSTEM_ROOT): for each
-    hidraw node N its input event device K, named as the kernel would."""
+    hidraw node N its input event device K (13:64+K), named as the kernel
+    would (or by `names`, bytes), attached where udev's ID_PATH says
+    (pci-0000:00:14.0-usb-0:N+2:1.0)."""
     root = os.path.join(run.dir, "system")
     for node, event in events.items():
         os.makedirs("%s/sys/class/hidraw/hidraw%d/device/input/input%d/event%d" % (root, node, event, event))
         os.makedirs("%s/sys/class/input/event%d/device" % (root, event))
-        with open("%s/sys/class/input/event%d/device/name" % (root, event), "w") as f:
-            f.write("KelCalib virtual controller %d\n" % node)
+        name = (names or {}).get(node, b"KelCalib virtual controller %d" % node)
+        with open("%s/sys/class/input/event%d/device/name" % (root, event), "wb") as f:
+            f.write(name + b"\n")
+        with open("%s/sys/class/input/event%d/dev" % (root, event), "w") as f:
+            f.write("13:%d\n" % (64 + event))
+        os.makedirs("%s/run/udev/data" % root, exist_ok=True)
+        with open("%s/run/udev/data/c13:%d" % (root, 64 + event), "w") as f:
+            f.write("E:ID_INPUT=1\nE:ID_PATH=pci-0000:00:14.0-usb-0:%d:1.0\n" % (node + 2))
     run.extra_env["KELCALIB_SYSTEM_ROOT"] = root
     return root
 
@@ -198,15 +206,10 @@ def x_mapping(run):
     calibrate_and_answer_yes_after_start(run, first_cue=7)
     check_matrix(run, DISPLAY_1_MATRIX, "kept after Yes")
     said = run.output()
-    for line in ('MatchUSBID "fffe:0001"', 'Option "TransformationMatrix" "0.561404 0 0.438596 0 1 0 0 0 1"',
-                 "99-kelcalib-fffe-0001.conf"):
+    for line in ('ENV{ID_PATH}=="pci-0000:00:14.0-usb-0:2:1.0"', 'MatchTag "kelcalib_',
+                 'Option "TransformationMatrix" "0.561404 0 0.438596 0 1 0 0 0 1"',
+                 "/etc/X11/xorg.conf.d/99-kelcalib-fffe-0001-", "/etc/udev/rules.d/71-kelcalib-fffe-0001-"):
         run.check(line in said, "%r printed:\n%s" % (line, said))
-    again(run, ["--display", "1", "--persist"])
-    calibrate_and_answer_yes(run, first_cue=12)
-    path = os.path.join(root, "etc/X11/xorg.conf.d/99-kelcalib-fffe-0001.conf")
-    written = open(path).read() if os.path.exists(path) else ""
-    run.check('MatchUSBID "fffe:0001"' in written and "0.561404 0 0.438596" in written,
-              "the X configuration written: %r" % written)
 
 
 def calibrate_and_answer_yes_after_start(run, first_cue):
