@@ -90,6 +90,14 @@ def two_controllers_persisted(run):
         run.check(len(snippet) == 1 and '"TransformationMatrix" "%s"' % want[place.group(1)] in snippet[0],
                   "%s: the matrix of its display: %r" % (place.group(1), snippet))
     run.check(not RAW_CONTROL.search(raw_output(run)), "no raw control byte printed: %r" % raw_output(run)[-400:])
+    # doctor names both controllers (the product string) and their event
+    # devices (the kernel's name of them).
+    done = subprocess.run([linux_run.OPTIONS.ctl, "doctor"], capture_output=True, timeout=60,
+                          env=run.x.env({"KELCALIB_SYSTEM_ROOT": root, "KELCALIB_VC_CONFIG": run.conf,
+                                         "LD_PRELOAD": linux_run.OPTIONS.preload, "ASAN_OPTIONS": "detect_leaks=0"}))
+    printed = done.stdout + done.stderr
+    run.check(printed.count(b"\\x0DSection") == 4 and not RAW_CONTROL.search(printed),
+              "doctor prints each name escaped, twice for each controller: %r" % printed[:600])
     try:
         server = xserver.start_two_monitors(configdir=root + "/etc/X11/xorg.conf.d")
     except RuntimeError as error:
