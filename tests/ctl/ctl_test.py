@@ -259,6 +259,9 @@ MALFORMED = [
     ("record-x 2 0 10 1\nrecord-y 0 2 20 1\nrecord-x 2 0 10 1\n", "line 3:", "a second record-x"),
     ("record-z 2 0 10 1\n", "line 1:", "an unknown record"),
     ("", "no record-x", "empty"),
+    # A terminal's controls in the file come back as text (OSC, then C1 CSI).
+    ("record-x 2 0 1\x1b]0;x\x07 1\nrecord-y 0 2 20 1\n", "'1\\x1B]0;x\\x07'", "OSC in a number"),
+    ("record-\u009b2J 2 0 10 1\n", "'record-\\xC2\\x9B2J'", "C1 CSI in a record's name"),
 ]
 
 
