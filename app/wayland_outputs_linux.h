@@ -1,5 +1,6 @@
 // The Wayland compositor's own name of the output that shows a display
-// (wl_output's name, from version 4 of the interface), for the advice that
+// (wl_output's name from version 4 of the interface, else xdg-output's from
+// its version 2), for the advice that
 // ties the touch screen to it: SDL names a Wayland display by its
 // monitor's make and model, which no compositor's setting takes.
 #ifndef KELCALIB_APP_WAYLAND_OUTPUTS_LINUX_H

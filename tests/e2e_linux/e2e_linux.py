@@ -137,7 +137,8 @@ def escape_during_transfers(run):
 def wayland(run):
     """SDL's Wayland driver on weston (its X11 backend in this Xvfb, the kiosk
     shell): the pointer path only, xdotool's clicks reaching the Wayland
-    client as mouse events from weston's seat."""
+    client as mouse events from weston's seat; after Yes the advice names
+    the output as weston does."""
     run.on_wayland("x11")
     run.start()
     run.wait_cues(1)
@@ -148,6 +149,8 @@ def wayland(run):
     points = run.raw_points()
     if run.equal(points, STRAIGHT_POINTS, "the raw points of the 1024 x 768 output"):
         check_committed(run, points)
+    # weston names its output screen0 (SDL: the make and model).
+    run.check('ENV{WL_OUTPUT}="screen0"' in run.output(), "the advice names weston's output:\n" + run.output())
 
 
 def wayland_without_seat(run):
