@@ -322,6 +322,7 @@ def main():
     parser.add_argument("--close-request", help="close-request")
     parser.add_argument("--x-props", help="x-input-props")
     parser.add_argument("--ctl", help="kelcalib-ctl (doctor after a session that was killed)")
+    parser.add_argument("--relist-shim", help="relist_shim.c's library (another set of nodes at the second look)")
     parser.add_argument("--list", action="store_true", help="list the scenarios")
     parser.add_argument("scenarios", nargs="*")
     OPTIONS = parser.parse_args()
@@ -331,8 +332,8 @@ def main():
         print("\n".join(SCENARIOS))
         return 0
     if not (OPTIONS.exe and OPTIONS.preload and OPTIONS.solve and OPTIONS.close_request and OPTIONS.x_props
-            and OPTIONS.ctl):
-        parser.error("--exe, --preload, --solve, --close-request, --x-props and --ctl are required")
+            and OPTIONS.ctl and OPTIONS.relist_shim):
+        parser.error("--exe, --preload, --solve, --close-request, --x-props, --ctl and --relist-shim are required")
     unknown = [s for s in OPTIONS.scenarios if s not in SCENARIOS]
     if unknown:
         parser.error("unknown scenario %s (--list names them)" % ", ".join(unknown))

@@ -70,7 +70,7 @@ def by_index_and_device(run):
     and only it."""
     second_store = os.path.join(run.dir, "store1.txt")
     with open(run.conf + ".hidraw0.lock", "w") as held:
-        fcntl.flock(held, fcntl.LOCK_EX)
+        fcntl.lockf(held, fcntl.LOCK_EX)  # a write lock: a program that may write
         run.args = ["--index", "0"]
         run.start()
         press_ok(run)
@@ -93,6 +93,27 @@ def by_index_and_device(run):
     run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "controller 1: nothing more")
     with open(second_store) as f:
         run.equal(f.read(), committed, "controller 1's store unchanged")
+
+
+def node_opened_itself(run):
+    """--device /dev/hidraw1 while another controller comes in before it
+    between two looks at /dev (relist_shim.c): the controller at the named
+    node when it was named is the one calibrated, not the one the second
+    look would count at its index."""
+    with open(run.conf) as f:
+        first = f.read()
+    relist = os.path.join(run.dir, "relist.conf")
+    with open(relist, "w") as f:
+        f.write(first.replace("controller\nstore %s/store1.txt" % run.dir,
+                              "controller\nstore %s/store-new.txt\ncontroller\nstore %s/store1.txt" % (run.dir, run.dir)))
+    preload = linux_run.OPTIONS.preload.split(":")
+    preload.insert(1 if "asan" in preload[0] else 0, linux_run.OPTIONS.relist_shim)
+    run.extra_env.update({"KELCALIB_TEST_RELIST_CONFIG": relist, "LD_PRELOAD": ":".join(preload)})
+    run.args = ["--device", "/dev/hidraw1"]
+    run.watched = 1
+    calibrate_and_answer_yes(run)
+    run.check(os.path.exists(os.path.join(run.dir, "store1.txt")), "the named controller calibrated")
+    run.check(not os.path.exists(os.path.join(run.dir, "store-new.txt")), "the one come in meanwhile untouched")
 
 
 def choice_refused(run):
@@ -257,6 +278,7 @@ def rotated(run):
 SCENARIOS = {
     "by_index_and_device": (by_index_and_device, ["controller", "store {dir}/store1.txt"]),
     "choice_refused": (choice_refused, ["other-device 0x1234 0x0001"]),
+    "node_opened_itself": (node_opened_itself, ["controller", "store {dir}/store1.txt"]),
     "identify": (identify, ["fault no-packets", "controller"]),
     "identify_hangup": (identify_hangup, ["controller"]),
     "x_mapping": x_mapping,
