@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr char kSessionSelection[] = "KELCALIB_SESSION";
-constexpr char kSavedProperty[] = "_KELCALIB_SAVED_MATRICES";
+constexpr char kSessionSelection[] = "kelcalib-session";
+constexpr char kSavedProperty[] = "kelcalib-saved-matrices";
 
 Window SavedOn(Display* display) {
     return RootWindow(display, 0);

@@ -2,9 +2,9 @@
 // server before they change, so that a session that ends without putting
 // them back (killed, crashed) leaves them for the next run and for
 // kelcalib-ctl doctor to put back. A session owns the selection
-// KELCALIB_SESSION while it runs (the X server drops it with the session's
+// "kelcalib-session" while it runs (the X server drops it with the session's
 // connection, however the session ends) and keeps the matrices as they were
-// in the property _KELCALIB_SAVED_MATRICES of the first screen's root
+// in the property "kelcalib-saved-matrices" of the first screen's root
 // window: one line per device, "ID NODE M0 .. M8".
 #ifndef KELCALIB_APP_X11_SAVED_MATRICES_LINUX_H
 #define KELCALIB_APP_X11_SAVED_MATRICES_LINUX_H
