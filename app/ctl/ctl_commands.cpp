@@ -288,6 +288,8 @@ int SendAndCommit(bool identity) {
 
 // Opens the controller, sends and commits, closes; prints what was committed.
 int Commit(const CtlOptions& options, bool identity, const char* command) {
+    char running[kCtlMessageSize] = "";
+    if (!CtlKeepCalibrationOut(running, sizeof running)) return Fail(kCtlExitDevice, "%s", running);
     const int opened = OpenOrFail(options);
     if (opened != kCtlExitOk) return opened;
     const int status = SendAndCommit(identity);

@@ -1,6 +1,8 @@
 // kelcalib's command line (ParseKelcalibOptions) over arbitrary words: go
 // on with options that agree, or an exit code (0 after --help or --version,
-// 2 after one line on stderr). Its output goes to /dev/null.
+// 2 after one line on stderr). Its output goes to /dev/null: the program's
+// stdout and stderr streams are pointed there, while libFuzzer and the
+// sanitizers keep theirs.
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,9 +10,11 @@
 #include "tests/fuzz/fuzz_argv.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr &&
-                              std::freopen("/dev/null", "w", stderr) != nullptr;
-    (void)quiet;
+    static std::FILE* const nothing = std::fopen("/dev/null", "w");
+    if (nothing != nullptr) {
+        stdout = nothing;
+        stderr = nothing;
+    }
     FuzzArgv line;
     MakeArgv(data, size, &line);
     KelcalibOptions options;
