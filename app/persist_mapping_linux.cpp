@@ -62,8 +62,9 @@ void NameEarlierFile(const MappingSubject& subject) {
                  earlier, static_cast<unsigned>(subject.vendorId), static_cast<unsigned>(subject.productId));
 }
 
-bool Persist(const MappingSubject& subject, const PersistFiles& files, const char* rule,
-             const char* snippet, const char* eventPath) {
+// 1: written and handed to udev; 0: written; -1: refused.
+int Persist(const MappingSubject& subject, const PersistFiles& files, const char* rule,
+            const char* snippet, const char* eventPath) {
     char error[700];
     // Both checked before either is written: never one without the other.
     if (!MayWriteRootFile(files.rulePath, kPersistMarker, error, sizeof error) ||
@@ -71,9 +72,10 @@ bool Persist(const MappingSubject& subject, const PersistFiles& files, const cha
         !WriteRootFile(files.rulePath, rule, kPersistMarker, error, sizeof error) ||
         !WriteRootFile(files.snippetPath, snippet, kPersistMarker, error, sizeof error)) {
         std::fprintf(stderr, "kelcalib: --persist: %s\n", error);
-        return false;
+        return -1;
     }
-    if (ApplyUdevRules(eventPath)) {
+    const bool applied = ApplyUdevRules(eventPath);
+    if (applied) {
         std::printf("kelcalib: wrote %s and %s; udev has tagged the controller's input device, and "
                     "the X server maps it so from its next start.\n",
                     files.rulePath, files.snippetPath);
@@ -83,38 +85,39 @@ bool Persist(const MappingSubject& subject, const PersistFiles& files, const cha
                     files.rulePath, files.snippetPath);
     }
     NameEarlierFile(subject);
-    return true;
+    return applied ? 1 : 0;
 }
 
 }  // namespace
 
-void KeepMappingOnX11(const MappingSubject& subject, const double matrix[9], const char* eventPath,
+bool KeepMappingOnX11(const MappingSubject& subject, const double matrix[9], const char* eventPath,
                       bool persist) {
     PersistFiles files{};
     const bool placed = PersistFilesFor(subject, &files);
     // One display: nothing to keep, unless an earlier run of ours keeps
     // another mapping for this controller.
-    if (IsIdentityMatrix(matrix) && !(placed && persist && RootFileExists(files.snippetPath))) return;
+    if (IsIdentityMatrix(matrix) && !(placed && persist && RootFileExists(files.snippetPath))) return false;
     if (!placed) {
         std::fprintf(stderr,
                      "kelcalib: where the controller is attached is not known (udev gives its input "
                      "device no ID_PATH, the kernel no phys), so no X configuration can name it alone: "
                      "the touch stays on %s for this X session only\n",
                      subject.outputName);
-        return;
+        return false;
     }
     char rule[1024];
     char snippet[1536];
     if (!FormatUdevTagRule(subject, files, rule, sizeof rule) ||
         !FormatXorgSnippet(subject, files, matrix, snippet, sizeof snippet)) {
         std::fprintf(stderr, "kelcalib: the X configuration does not fit its buffer; nothing kept\n");
-        return;
+        return false;
     }
     if (persist) {
         if (geteuid() != 0) {
             std::fprintf(stderr, "kelcalib: --persist writes to /etc and needs root\n");
-        } else if (Persist(subject, files, rule, snippet, eventPath)) {
-            return;
+        } else {
+            const int persisted = Persist(subject, files, rule, snippet, eventPath);
+            if (persisted >= 0) return persisted == 1;
         }
     }
     std::printf("The touch screen stays on %s for this X session. To keep it there, save\n"
@@ -123,4 +126,5 @@ void KeepMappingOnX11(const MappingSubject& subject, const double matrix[9], con
                 "as root, which does all of it).\n",
                 subject.outputName, files.rulePath, rule, files.snippetPath, snippet);
     NameEarlierFile(subject);
+    return false;
 }

@@ -12,8 +12,11 @@
 // save; refusals and warnings go to stderr as one line each. An identity
 // matrix (one display) is written only over the program's own earlier
 // files; otherwise there is nothing to keep. A file of the earlier layout
-// (one per vendor and product, EarlierXorgSnippetPath) is named.
-void KeepMappingOnX11(const MappingSubject& subject, const double matrix[9], const char* eventPath,
+// (one per vendor and product, EarlierXorgSnippetPath) is named. True when
+// udev was told to apply the rule to the event device: an X server that
+// watches udev then takes the device away and adds it again, without the
+// session's matrix (it reads its configuration at its start only).
+bool KeepMappingOnX11(const MappingSubject& subject, const double matrix[9], const char* eventPath,
                       bool persist);
 
 #endif  // KELCALIB_APP_PERSIST_MAPPING_LINUX_H

@@ -91,6 +91,31 @@ void PutBackLeftMatrices(Display* x) {
     }
 }
 
+// After udev applied the rule: the X server takes the event device away and
+// adds it again (a new id) without the session's matrix. Once it is back
+// (or after 3 s), every X device of the controller gets the mapping again.
+void MapAgainAfterUdev() {
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        XTouchDevices now{};
+        FindXTouchDevices(gMapping.x, gMapping.events, &now);
+        bool added = false;
+        for (int i = 0; i < now.count; ++i) {
+            bool known = false;
+            for (int j = 0; j < gMapping.devices.count; ++j) {
+                known = known || now.device[i].id == gMapping.devices.device[j].id;
+            }
+            added = added || !known;
+        }
+        if (added || attempt == 29) {
+            for (int i = 0; i < now.count; ++i) {
+                if (now.device[i].hasMatrix) WriteXMatrix(gMapping.x, now.device[i].id, gMapping.matrix);
+            }
+            return;
+        }
+        SDL_Delay(100);
+    }
+}
+
 void AdviseCompositor() {
     const Compositor compositor =
         DetectCompositor(std::getenv("XDG_CURRENT_DESKTOP"), std::getenv("XDG_SESSION_DESKTOP"),
@@ -189,8 +214,10 @@ void KeepTouchMapping() {
     const char* driver = SDL_GetCurrentVideoDriver();
     if (kept) {
         WarnOfEarlierMatrices();
-        KeepMappingOnX11(Subject(gScreen.facts.name), gMapping.matrix,
-                         gMapping.events.count > 0 ? gMapping.events.path[0] : "", gMapping.persist);
+        if (KeepMappingOnX11(Subject(gScreen.facts.name), gMapping.matrix,
+                             gMapping.events.count > 0 ? gMapping.events.path[0] : "", gMapping.persist)) {
+            MapAgainAfterUdev();
+        }
     } else if ((driver != nullptr && SDL_strcmp(driver, "wayland") == 0) ||
                (gMapping.x != nullptr && std::getenv("WAYLAND_DISPLAY") != nullptr)) {
         // Wayland, or X11 through Xwayland, whose devices are not the

@@ -96,7 +96,7 @@ def check_two_controllers(text, fail):
             matrices[k] = [float(v) for v in values.split()]
         except ValueError:
             matrices[k] = []
-    files = [l for l in lines(text, "FILES2: ") if "kelcalib" in l]
+    files = [l for l in lines(text, "FILES2: ") if re.match(r"(99|71)-kelcalib-fffe-0001-", l)]
     print("two controllers: files %s, matrices %s" % (files, matrices))
     for k, want in (("0", DUMMY0), ("1", DUMMY1)):
         got = matrices.get(k, [])
