@@ -72,7 +72,8 @@ void WarnOfEarlierMatrices() {
                      "kelcalib: the X device \"%s\" had the transformation matrix %.6g %.6g %.6g %.6g "
                      "%.6g %.6g %.6g %.6g %.6g before this calibration. The calibration was made without "
                      "it and the device now has %s; whatever set it (X's configuration, a start-up "
-                     "script) would move every touch again at the next X start: remove that.\n",
+                     "script; --persist replaces a kelcalib file of this controller) would move every "
+                     "touch again at the next X start: remove that.\n",
                      d.name, m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8],
                      IsIdentityMatrix(gMapping.matrix) ? "the identity" : "the mapping onto this display");
     }
