@@ -9,6 +9,7 @@
 #include "device/hid_device.h"
 #include "device/hidraw_linux.h"
 #include "device/hidraw_sysfs_linux.h"
+#include "device/name_text.h"
 
 namespace {
 
@@ -18,7 +19,37 @@ bool NodeOfDevice(const char* device, unsigned* node, char* problem, std::size_t
     if (HidrawNodeNumber(device, node)) return true;
     char resolved[PATH_MAX];
     if (realpath(device, resolved) != nullptr && HidrawNodeNumber(resolved, node)) return true;
-    std::snprintf(problem, size, "%s is not a hidraw device node (/dev/hidrawN)", device);
+    char shown[4 * 120 + 1];
+    TakeName(device, std::strlen(device) < 120 ? std::strlen(device) : 120, shown, sizeof shown);
+    std::snprintf(problem, size, "%s is not a hidraw device node (/dev/hidrawN)", shown);
+    return false;
+}
+
+// Opens the controller at `node` itself, so that the one opened is the one
+// chosen (a controller plugged in or out meanwhile changes nothing).
+bool OpenAtNode(std::uint16_t vendorId, unsigned node, ChosenController* chosen, char* problem,
+                std::size_t size) {
+    const NodeOpen result = OpenTouchDeviceAtNode(vendorId, node, &chosen->info);
+    const HidInterfaceInfo& info = chosen->info;
+    switch (result) {
+        case NodeOpen::kOpened:
+            chosen->node = node;
+            return true;
+        case NodeOpen::kAbsent:
+            std::snprintf(problem, size, "there is no HID device at %s", info.path);
+            return false;
+        case NodeOpen::kNotOurs:
+            std::snprintf(problem, size,
+                          "%s is not a controller of vendor ID 0x%04X (it is %04X:%04X%s%s)", info.path,
+                          vendorId, info.vendorId, info.productId, info.name[0] != '\0' ? " " : "",
+                          info.name);
+            return false;
+        case NodeOpen::kRefused:
+            break;
+    }
+    // The link's note (permission and the udev rule, descriptor, in use).
+    if (DescribeOpenProblem(problem, size)) return false;
+    std::snprintf(problem, size, "%s %s", info.path, info.problem);
     return false;
 }
 
@@ -28,14 +59,12 @@ bool OpenChosenController(std::uint16_t vendorId, const ControllerChoice& choice
                           ChosenController* chosen, char* problem, std::size_t size) {
     problem[0] = '\0';
     *chosen = ChosenController{};
-    unsigned wanted = 0;
-    if (choice.device != nullptr && !NodeOfDevice(choice.device, &wanted, problem, size)) {
-        return false;
+    if (choice.device != nullptr) {
+        unsigned node = 0;
+        return NodeOfDevice(choice.device, &node, problem, size) &&
+               OpenAtNode(vendorId, node, chosen, problem, size);
     }
-    char wantedPath[32];
-    HidrawPath(wanted, wantedPath, sizeof wantedPath);
-    // The controllers in the order OpenTouchDevice counts them: the match
-    // index of the named node, or the node of the given index.
+    // The node of the given index, in the order kelcalib-ctl list counts them.
     bool listed = false;
     const std::vector<HidInterfaceInfo> nodes = ListAllHidInterfaces(vendorId, &listed);
     if (!listed) {
@@ -43,47 +72,19 @@ bool OpenChosenController(std::uint16_t vendorId, const ControllerChoice& choice
         return false;
     }
     std::uint16_t ours = 0;
-    const HidInterfaceInfo* found = nullptr;
     for (const HidInterfaceInfo& info : nodes) {
-        const bool named = choice.device != nullptr && std::strcmp(info.path, wantedPath) == 0;
-        if (named && !info.ours) {
-            // A node that cannot be opened leaves its note (and the udev
-            // rule) with the link.
-            if (!info.queried && DescribeOpenProblem(problem, size)) return false;
-            if (info.queried) {
-                std::snprintf(problem, size,
-                              "%s is not a controller of vendor ID 0x%04X (it is %04X:%04X%s%s)",
-                              wantedPath, vendorId, info.vendorId, info.productId,
-                              info.name[0] != '\0' ? " " : "", info.name);
-            } else {
-                std::snprintf(problem, size, "%s %s", wantedPath, info.problem);
-            }
-            return false;
-        }
         if (!info.ours) continue;
-        if (named || (choice.device == nullptr && ours == choice.index)) {
-            found = &info;
-            break;
-        }
-        ++ours;
+        if (ours++ != choice.index) continue;
+        unsigned node = 0;
+        HidrawNodeNumber(info.path, &node);
+        chosen->index = choice.index;
+        return OpenAtNode(vendorId, node, chosen, problem, size);
     }
-    if (found == nullptr) {
-        if (DescribeOpenProblem(problem, size)) return false;
-        if (choice.device != nullptr) {
-            std::snprintf(problem, size, "there is no HID device at %s", wantedPath);
-        } else if (choice.index > 0) {
-            std::snprintf(problem, size,
-                          "there is no controller %u of vendor ID 0x%04X (%u found; the first is 0)",
-                          static_cast<unsigned>(choice.index), vendorId, static_cast<unsigned>(ours));
-        }
-        return false;
+    if (DescribeOpenProblem(problem, size)) return false;
+    if (choice.index > 0) {
+        std::snprintf(problem, size,
+                      "there is no controller %u of vendor ID 0x%04X (%u found; the first is 0)",
+                      static_cast<unsigned>(choice.index), vendorId, static_cast<unsigned>(ours));
     }
-    if (!OpenTouchDevice(vendorId, ours)) {
-        DescribeOpenProblem(problem, size);
-        return false;
-    }
-    chosen->index = ours;
-    chosen->info = *found;
-    HidrawNodeNumber(found->path, &chosen->node);
-    return true;
+    return false;
 }

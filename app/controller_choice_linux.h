@@ -14,15 +14,16 @@ struct ControllerChoice {
     std::uint16_t index;  // match index among the vendor ID's controllers
 };
 
-// The opened controller: its hidraw node and what the listing says of it.
+// The opened controller: its hidraw node and what the node says of it.
 struct ChosenController {
     unsigned node;          // N of /dev/hidrawN
-    std::uint16_t index;    // its match index
+    std::uint16_t index;    // its match index (0 when chosen by --device)
     HidInterfaceInfo info;  // path, name, vendor and product
 };
 
-// Opens the chosen controller into gSession (OpenTouchDevice at its match
-// index) and fills `chosen`. On false `problem` holds what to tell the user
+// Opens the chosen controller into gSession at its node itself (the named
+// one, or the one the listing gives the index) and fills `chosen` from that
+// node, so that what is mapped is what was opened. On false `problem` holds what to tell the user
 // (the node, why it cannot be used, the udev rule where access is lacking),
 // or is empty when there is simply no controller of the vendor ID.
 bool OpenChosenController(std::uint16_t vendorId, const ControllerChoice& choice,

@@ -12,12 +12,13 @@
 #include "app/session_state.h"
 #include "app/target_layout.h"
 #include "app/x11_display_linux.h"
+#include "device/name_text.h"
 
 void ReadDisplayFacts(SDL_Window* window, int display, const DisplayArea& area,
                       DisplayFacts* facts) {
     *facts = DisplayFacts{};
     const char* sdlName = SDL_GetDisplayName(display);
-    std::snprintf(facts->name, sizeof facts->name, "%s", sdlName != nullptr ? sdlName : "");
+    TakeName(sdlName, facts->name, sizeof facts->name);
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     const bool system = window != nullptr && SDL_GetWindowWMInfo(window, &info) == SDL_TRUE;
@@ -29,7 +30,14 @@ void ReadDisplayFacts(SDL_Window* window, int display, const DisplayArea& area,
     // window's connection, or without a window through one of their own.
     if (x11) {
         Display* x = system ? info.info.x11.display : XOpenDisplay(nullptr);
-        if (x != nullptr) X11OutputFacts(x, area, facts);
+        if (x != nullptr && system) {
+            // The screen the window lies on: an X display may have several.
+            X11OutputFacts(x, X11ScreenOfWindow(x, info.info.x11.window), area, facts);
+        } else if (x != nullptr) {
+            for (int screen = 0; screen < ScreenCount(x); ++screen) {
+                if (X11OutputFacts(x, screen, area, facts)) break;
+            }
+        }
         if (!system && x != nullptr) XCloseDisplay(x);
         return;
     }

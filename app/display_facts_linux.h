@@ -14,7 +14,8 @@ struct DisplayFacts {
     std::int32_t widthMm;      // physical size as shown; 0 when unknown
     std::int32_t heightMm;
     std::int32_t orientation;  // quarter turns counter-clockwise, 0..3
-    char name[64];             // the output's or connector's name, else SDL's
+    char name[64];             // the output's or connector's name, else SDL's, as
+                               // printable text (device/name_text.h)
 };
 
 // Facts of display `display` (bounds `area`), shown by `window`, which lies

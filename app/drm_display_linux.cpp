@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/display_facts_linux.h"
+#include "device/name_text.h"
 
 bool DrmConnectorFacts(int fd, int display, DisplayFacts* facts) {
     drmModeRes* resources = drmModeGetResources(fd);
@@ -25,8 +26,10 @@ bool DrmConnectorFacts(int fd, int display, DisplayFacts* facts) {
             facts->heightMm = static_cast<std::int32_t>(connector->mmHeight);
             facts->orientation = 0;
             const char* type = drmModeGetConnectorTypeName(connector->connector_type);
-            std::snprintf(facts->name, sizeof facts->name, "%s-%u", type != nullptr ? type : "unknown",
+            char name[64];
+            std::snprintf(name, sizeof name, "%s-%u", type != nullptr ? type : "unknown",
                           connector->connector_type_id);
+            TakeName(name, facts->name, sizeof facts->name);
         }
         drmModeFreeConnector(connector);
     }

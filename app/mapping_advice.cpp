@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/name_text.h"
+
 namespace {
 
 // True when `list` (names separated by ':', as XDG_CURRENT_DESKTOP holds
@@ -45,30 +47,143 @@ bool Fits(int written, std::size_t size) {
     return written >= 0 && static_cast<std::size_t>(written) < size;
 }
 
+// A name for a text, or a stand-in where it is not printable text.
+const char* Shown(const char* name) {
+    return name != nullptr && IsPrintableText(name) ? name : "(a name with control bytes)";
+}
+
+// A place a udev rule can match as it is: letters, digits and . _ : / + @ -
+// only (no quote, no glob character), 1 to `most` of them.
+bool IsLiteralPlace(const char* text, std::size_t most) {
+    if (text == nullptr) return false;
+    const std::size_t length = std::strlen(text);
+    if (length == 0 || length > most) return false;
+    for (const char* p = text; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (!std::isalnum(c) && std::strchr("._:/+@-", c) == nullptr) return false;
+    }
+    return true;
+}
+
+// The output's name for a step's syntax: `quote` wraps it in double quotes
+// with backslash escapes (sway); without, it must hold no space, quote,
+// backslash or '#' (a udev value, a hyprland value). OUTPUT where it is
+// empty or cannot be written so.
+void OutputFor(const char* name, bool quote, char* out, std::size_t size) {
+    const bool printable = name != nullptr && name[0] != '\0' && IsPrintableText(name);
+    if (printable && !quote && std::strpbrk(name, " \t\"\\#") == nullptr) {
+        std::snprintf(out, size, "%s", name);
+        return;
+    }
+    if (!printable) {
+        std::snprintf(out, size, quote ? "\"OUTPUT\"" : "OUTPUT");
+        return;
+    }
+    if (!quote) {
+        std::snprintf(out, size, "OUTPUT");
+        return;
+    }
+    std::size_t n = 0;
+    if (n + 1 < size) out[n++] = '"';
+    for (const char* p = name; *p != '\0' && n + 3 < size; ++p) {
+        if (*p == '"' || *p == '\\') out[n++] = '\\';
+        out[n++] = *p;
+    }
+    if (n + 1 < size) out[n++] = '"';
+    out[n] = '\0';
+}
+
 }  // namespace
 
-void XorgSnippetPath(const MappingSubject& subject, char* path, std::size_t size) {
+const char kPersistMarker[] = "# Written by kelcalib --persist, which replaces it; remove it to undo.";
+
+bool PersistFilesFor(const MappingSubject& subject, PersistFiles* files) {
+    if (!IsLiteralPlace(subject.place, 120) || !(subject.uniq == nullptr || subject.uniq[0] == '\0' ||
+                                                 IsLiteralPlace(subject.uniq, 60))) {
+        return false;
+    }
+    // FNV-1a over everything the rule matches on.
+    char key[256];
+    std::snprintf(key, sizeof key, "%04x:%04x|%s|%s|%s", static_cast<unsigned>(subject.vendorId),
+                  static_cast<unsigned>(subject.productId), subject.placeByIdPath ? "ID_PATH" : "phys",
+                  subject.place, subject.uniq != nullptr ? subject.uniq : "");
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char* p = key; *p != '\0'; ++p) {
+        hash = (hash ^ static_cast<unsigned char>(*p)) * 0x100000001b3ull;
+    }
+    const unsigned long long h = hash;
+    const unsigned v = subject.vendorId;
+    const unsigned p = subject.productId;
+    std::snprintf(files->tag, sizeof files->tag, "kelcalib_%016llx", h);
+    std::snprintf(files->rulePath, sizeof files->rulePath,
+                  "/etc/udev/rules.d/71-kelcalib-%04x-%04x-%016llx.rules", v, p, h);
+    std::snprintf(files->snippetPath, sizeof files->snippetPath,
+                  "/etc/X11/xorg.conf.d/99-kelcalib-%04x-%04x-%016llx.conf", v, p, h);
+    return true;
+}
+
+bool FormatUdevTagRule(const MappingSubject& subject, const PersistFiles& files, char* text,
+                       std::size_t size) {
+    if (size == 0) return false;
+    char where[256];
+    if (subject.placeByIdPath) {
+        std::snprintf(where, sizeof where, "ENV{ID_PATH}==\"%s\"", subject.place);
+    } else if (subject.uniq != nullptr && subject.uniq[0] != '\0') {
+        std::snprintf(where, sizeof where, "ATTRS{phys}==\"%s\", ATTRS{uniq}==\"%s\"", subject.place,
+                      subject.uniq);
+    } else {
+        std::snprintf(where, sizeof where, "ATTRS{phys}==\"%s\"", subject.place);
+    }
+    const unsigned v = subject.vendorId;
+    const unsigned p = subject.productId;
+    const int written = std::snprintf(
+        text, size,
+        "%s\n"
+        "# The touch controller %04x:%04x (%s) attached at %s %s: its input\n"
+        "# device gets the tag %s, by which %s\n"
+        "# gives it the touch mapping.\n"
+        "ACTION!=\"remove\", SUBSYSTEM==\"input\", KERNEL==\"event*\", ATTRS{id/vendor}==\"%04x\", "
+        "ATTRS{id/product}==\"%04x\", %s, ENV{ID_INPUT.tags}=\"$env{ID_INPUT.tags},%s\"\n",
+        kPersistMarker, v, p, Shown(subject.inputName), subject.placeByIdPath ? "ID_PATH" : "phys",
+        subject.place, files.tag, files.snippetPath, v, p, where, files.tag);
+    return Fits(written, size);
+}
+
+bool FormatXorgSnippet(const MappingSubject& subject, const PersistFiles& files,
+                       const double matrix[9], char* text, std::size_t size) {
+    if (size == 0) return false;
+    const int written = std::snprintf(
+        text, size,
+        "%s\n"
+        "# The touch controller %04x:%04x (%s) attached at %s %s, mapped\n"
+        "# onto the display %s. The matrix holds for the displays' present layout.\n"
+        "# The udev rule %s gives its input device the tag.\n"
+        "Section \"InputClass\"\n"
+        "    Identifier \"%s\"\n"
+        "    MatchTag \"%s\"\n"
+        "    MatchDevicePath \"/dev/input/event*\"\n"
+        "    Option \"TransformationMatrix\" \"%.6g %.6g %.6g %.6g %.6g %.6g %.6g %.6g %.6g\"\n"
+        "EndSection\n",
+        kPersistMarker, static_cast<unsigned>(subject.vendorId), static_cast<unsigned>(subject.productId),
+        Shown(subject.inputName), subject.placeByIdPath ? "ID_PATH" : "phys", subject.place,
+        Shown(subject.outputName), files.rulePath, files.tag, files.tag, matrix[0], matrix[1],
+        matrix[2], matrix[3], matrix[4], matrix[5], matrix[6], matrix[7], matrix[8]);
+    return Fits(written, size);
+}
+
+void EarlierXorgSnippetPath(const MappingSubject& subject, char* path, std::size_t size) {
     std::snprintf(path, size, "/etc/X11/xorg.conf.d/99-kelcalib-%04x-%04x.conf",
                   static_cast<unsigned>(subject.vendorId), static_cast<unsigned>(subject.productId));
 }
 
-bool FormatXorgSnippet(const MappingSubject& subject, const double matrix[9], char* text,
-                       std::size_t size) {
-    if (size == 0) return false;
-    const int written = std::snprintf(
-        text, size,
-        "# The touch controller %04x:%04x (%s) mapped onto the display %s,\n"
-        "# written by kelcalib. The matrix holds for the displays' present layout.\n"
-        "Section \"InputClass\"\n"
-        "    Identifier \"kelcalib %04x:%04x\"\n"
-        "    MatchUSBID \"%04x:%04x\"\n"
-        "    MatchDevicePath \"/dev/input/event*\"\n"
-        "    Option \"TransformationMatrix\" \"%.6g %.6g %.6g %.6g %.6g %.6g %.6g %.6g %.6g\"\n"
-        "EndSection\n",
-        subject.vendorId, subject.productId, subject.inputName, subject.outputName,
-        subject.vendorId, subject.productId, subject.vendorId, subject.productId, matrix[0],
-        matrix[1], matrix[2], matrix[3], matrix[4], matrix[5], matrix[6], matrix[7], matrix[8]);
-    return Fits(written, size);
+bool IsEarlierSnippetName(const char* name) {
+    static const char kForm[] = "99-kelcalib-HHHH-HHHH.conf";
+    if (std::strlen(name) != sizeof kForm - 1) return false;
+    for (std::size_t i = 0; i < sizeof kForm - 1; ++i) {
+        const bool hex = std::isxdigit(static_cast<unsigned char>(name[i])) != 0;
+        if (kForm[i] == 'H' ? !hex : name[i] != kForm[i]) return false;
+    }
+    return true;
 }
 
 Compositor DetectCompositor(const char* currentDesktop, const char* sessionDesktop,
@@ -91,7 +206,13 @@ bool FormatCompositorStep(Compositor compositor, const MappingSubject& subject, 
     if (size == 0) return false;
     const unsigned vendor = subject.vendorId;
     const unsigned product = subject.productId;
-    const char* output = subject.outputName;
+    // The output in prose, bare (a udev or hyprland value) and quoted (sway).
+    const char* output = Shown(subject.outputName);
+    char bare[80];
+    char quoted[200];
+    OutputFor(subject.outputName, false, bare, sizeof bare);
+    OutputFor(subject.outputName, true, quoted, sizeof quoted);
+    const char* input = Shown(subject.inputName);
     char name[160];
     int written = -1;
     // weston reads the output from the input device's udev property; the
@@ -100,7 +221,7 @@ bool FormatCompositorStep(Compositor compositor, const MappingSubject& subject, 
         "  SUBSYSTEM==\"input\", KERNEL==\"event*\", ATTRS{id/vendor}==\"%04x\", "
         "ATTRS{id/product}==\"%04x\", ENV{WL_OUTPUT}=\"%s\"\n";
     char rule[256];
-    std::snprintf(rule, sizeof rule, kWestonRule, vendor, product, output);
+    std::snprintf(rule, sizeof rule, kWestonRule, vendor, product, bare);
     switch (compositor) {
         case Compositor::kSway:
             // sway names inputs vendor:product:name, the IDs in decimal and
@@ -111,14 +232,14 @@ bool FormatCompositorStep(Compositor compositor, const MappingSubject& subject, 
                 "In sway, tie the touch screen to the output (and put the same line, without\n"
                 "\"swaymsg\", in ~/.config/sway/config to keep it):\n"
                 "  swaymsg input \"%u:%u:%s\" map_to_output %s\n",
-                vendor, product, name, output);
+                vendor, product, name, quoted);
             break;
         case Compositor::kHyprland:
             Identifier(subject.inputName, '-', true, name, sizeof name);
             written = std::snprintf(text, size,
                                     "In Hyprland, add to hyprland.conf:\n"
                                     "  device {\n    name = %s\n    output = %s\n  }\n",
-                                    name, output);
+                                    name, bare);
             break;
         case Compositor::kGnome:
             written = std::snprintf(
@@ -134,7 +255,7 @@ bool FormatCompositorStep(Compositor compositor, const MappingSubject& subject, 
                 text, size,
                 "In KDE Plasma, open System Settings, Touchscreen, choose \"%s\" and set its\n"
                 "target display to %s.\n",
-                subject.inputName, output);
+                input, output);
             break;
         case Compositor::kWeston:
             written = std::snprintf(text, size,
@@ -150,7 +271,7 @@ bool FormatCompositorStep(Compositor compositor, const MappingSubject& subject, 
                 "Tie the touch device \"%s\" (%04x:%04x) to the output %s in the compositor's\n"
                 "input settings. A compositor that reads the output from udev (weston) takes\n"
                 "this rule in /etc/udev/rules.d/71-kelcalib-output.rules:\n%s",
-                subject.inputName, vendor, product, output, rule);
+                input, vendor, product, output, rule);
             break;
     }
     return Fits(written, size);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/session_state.h"
+#include "device/name_text.h"
 
 #ifndef KELCALIB_VERSION
 #define KELCALIB_VERSION "0.0.0"
@@ -44,7 +45,9 @@ void PrintUsage() {
 }
 
 int BadOption(const char* what, const char* value) {
-    std::fprintf(stderr, "kelcalib: %s '%s' (see kelcalib --help)\n", what, value);
+    char shown[4 * 60 + 1];  // the word as printable text
+    TakeName(value, std::strlen(value) < 60 ? std::strlen(value) : 60, shown, sizeof shown);
+    std::fprintf(stderr, "kelcalib: %s '%s' (see kelcalib --help)\n", what, shown);
     return kExitBadOption;
 }
 

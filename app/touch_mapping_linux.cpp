@@ -2,19 +2,21 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <X11/Xlib.h>
 
-#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/display_mapping.h"
 #include "app/mapping_advice.h"
+#include "app/persist_mapping_linux.h"
 #include "app/session_linux.h"
 #include "app/session_state.h"
+#include "app/wayland_outputs_linux.h"
 #include "app/x11_display_linux.h"
+#include "app/x11_saved_matrices_linux.h"
 #include "app/x11_touch_devices_linux.h"
 #include "device/hidraw_sysfs_linux.h"
 
@@ -23,11 +25,13 @@ namespace {
 struct TouchMapping {
     bool prepared;
     bool applied;  // the matrices differ from the saved ones
+    bool saved;    // the matrices as they were are saved in the X server
     bool persist;
-    Display* x;    // SDL's connection; null when not on X11
+    Display* x;    // SDL's connection; null when not on X11 or not mapped there
     ChosenController controller;
     EventDevices events;
     char inputName[128];
+    InputDevicePlace place;
     XTouchDevices devices;  // as found: their matrices before the session
     double matrix[9];       // the mapping onto the calibrated display
 };
@@ -44,58 +48,73 @@ Display* X11DisplayOfWindow() {
     return info.info.x11.display;
 }
 
-MappingSubject Subject() {
+MappingSubject Subject(const char* outputName) {
     return MappingSubject{gMapping.controller.info.vendorId, gMapping.controller.info.productId,
-                          gMapping.inputName, gScreen.facts.name};
+                          gMapping.inputName, outputName, gMapping.place.byIdPath,
+                          gMapping.place.place, gMapping.place.uniq};
 }
 
-// Writes the snippet where X reads its configuration; false with a message
-// on stderr when it could not.
-bool WriteSnippet(const char* text) {
-    char path[160];
-    XorgSnippetPath(Subject(), path, sizeof path);
-    char file[600];
-    SystemPath(path, file, sizeof file);
-    char directory[600];
-    std::snprintf(directory, sizeof directory, "%s", file);
-    *std::strrchr(directory, '/') = '\0';
-    if (mkdir(directory, 0755) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "kelcalib: cannot make %s: %s\n", directory, std::strerror(errno));
-        return false;
+bool SameMatrix(const double a[9], const double b[9]) {
+    for (int i = 0; i < 9; ++i) {
+        if (std::fabs(a[i] - b[i]) > 1e-4) return false;
     }
-    char temporary[620];
-    std::snprintf(temporary, sizeof temporary, "%s.new", file);
-    std::FILE* out = std::fopen(temporary, "we");
-    if (out == nullptr) {
-        std::fprintf(stderr, "kelcalib: cannot write %s: %s\n", temporary, std::strerror(errno));
-        return false;
-    }
-    const bool written = std::fputs(text, out) >= 0;
-    if (std::fclose(out) != 0 || !written || std::rename(temporary, file) != 0) {
-        std::fprintf(stderr, "kelcalib: cannot write %s: %s\n", file, std::strerror(errno));
-        std::remove(temporary);
-        return false;
-    }
-    std::printf("kelcalib: wrote %s; the X server reads it at its next start.\n", path);
     return true;
 }
 
-void KeepOnX11() {
-    if (IsIdentityMatrix(gMapping.matrix)) return;  // one display: nothing to keep
-    char snippet[1024];
-    FormatXorgSnippet(Subject(), gMapping.matrix, snippet, sizeof snippet);
-    if (gMapping.persist) {
-        if (geteuid() == 0) {
-            if (WriteSnippet(snippet)) return;
-        } else {
-            std::fprintf(stderr, "kelcalib: --persist writes to /etc/X11 and needs root\n");
-        }
+// A matrix a device had before the session that is neither the identity nor
+// the mapping kept: what was there, and what the program did with it.
+void WarnOfEarlierMatrices() {
+    for (int i = 0; i < gMapping.devices.count; ++i) {
+        const XTouchDevice& d = gMapping.devices.device[i];
+        if (!d.hasMatrix || IsIdentityMatrix(d.matrix) || SameMatrix(d.matrix, gMapping.matrix)) continue;
+        const double* m = d.matrix;
+        std::fprintf(stderr,
+                     "kelcalib: the X device \"%s\" had the transformation matrix %.6g %.6g %.6g %.6g "
+                     "%.6g %.6g %.6g %.6g %.6g before this calibration. The calibration was made without "
+                     "it and the device now has %s; whatever set it (X's configuration, a start-up "
+                     "script; --persist replaces a kelcalib file of this controller) would move every "
+                     "touch again at the next X start: remove that.\n",
+                     d.name, m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8],
+                     IsIdentityMatrix(gMapping.matrix) ? "the identity" : "the mapping onto this display");
     }
-    char path[160];
-    XorgSnippetPath(Subject(), path, sizeof path);
-    std::printf("The touch screen stays on %s for this X session. To keep it there, save\n"
-                "this as %s (or run kelcalib --persist as root):\n\n%s",
-                gScreen.facts.name, path, snippet);
+}
+
+// Matrices an earlier session left changed (killed or crashed before it
+// could put them back): back to what that session saved, and said.
+void PutBackLeftMatrices(Display* x) {
+    char names[kMostRestoredNames][96];
+    const int restored = RestoreLeftXMatrices(x, names);
+    for (int i = 0; i < restored; ++i) {
+        std::fprintf(stderr,
+                     "kelcalib: an earlier calibration ended without putting the touch mapping back: "
+                     "the X device \"%s\" has its matrix as before that calibration again\n",
+                     names[i]);
+    }
+}
+
+// After udev applied the rule: the X server takes the event device away and
+// adds it again (a new id) without the session's matrix. Once it is back
+// (or after 3 s), every X device of the controller gets the mapping again.
+void MapAgainAfterUdev() {
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        XTouchDevices now{};
+        FindXTouchDevices(gMapping.x, gMapping.events, &now);
+        bool added = false;
+        for (int i = 0; i < now.count; ++i) {
+            bool known = false;
+            for (int j = 0; j < gMapping.devices.count; ++j) {
+                known = known || now.device[i].id == gMapping.devices.device[j].id;
+            }
+            added = added || !known;
+        }
+        if (added || attempt == 29) {
+            for (int i = 0; i < now.count; ++i) {
+                if (now.device[i].hasMatrix) WriteXMatrix(gMapping.x, now.device[i].id, gMapping.matrix);
+            }
+            return;
+        }
+        SDL_Delay(100);
+    }
 }
 
 void AdviseCompositor() {
@@ -103,8 +122,14 @@ void AdviseCompositor() {
         DetectCompositor(std::getenv("XDG_CURRENT_DESKTOP"), std::getenv("XDG_SESSION_DESKTOP"),
                          std::getenv("SWAYSOCK") != nullptr,
                          std::getenv("HYPRLAND_INSTANCE_SIGNATURE") != nullptr);
+    // The output as the compositor names it (SDL's display name is the
+    // monitor's make and model there).
+    char output[64] = "";
+    const RECT& r = gSession.screenRect;
+    WaylandOutputName(DisplayArea{r.left, r.top, r.right - r.left, r.bottom - r.top}, output,
+                      sizeof output);
     char step[1024];
-    FormatCompositorStep(compositor, Subject(), step, sizeof step);
+    FormatCompositorStep(compositor, Subject(output), step, sizeof step);
     std::printf("The compositor maps the touch screen to a display. %s", step);
 }
 
@@ -118,12 +143,27 @@ void PrepareTouchMapping(const ChosenController& controller, bool persist) {
     HidrawEventDevices(controller.node, &gMapping.events);
     if (gMapping.events.count > 0) {
         EventDeviceName(gMapping.events.path[0], gMapping.inputName, sizeof gMapping.inputName);
+        EventDevicePlace(gMapping.events.path[0], &gMapping.place);
     }
     if (gMapping.inputName[0] == '\0') {
         std::snprintf(gMapping.inputName, sizeof gMapping.inputName, "%s", controller.info.name);
     }
     gMapping.x = X11DisplayOfWindow();
     if (gMapping.x == nullptr) return;
+    PutBackLeftMatrices(gMapping.x);
+    // A matrix spans the desktop of every X screen, whose arrangement X does
+    // not tell: no matrix is right for one display then.
+    const int screens = ScreenCount(gMapping.x);
+    if (screens > 1) {
+        std::fprintf(stderr,
+                     "kelcalib: this X display has %d screens: the touch mapping is left as it is (a "
+                     "matrix spans every screen, and X does not tell how they lie); map the touch "
+                     "screen to its display in X's configuration\n",
+                     screens);
+        gMapping.x = nullptr;
+        gMapping.prepared = false;
+        return;
+    }
     FindXTouchDevices(gMapping.x, gMapping.events, &gMapping.devices);
     std::int32_t width = 0;
     std::int32_t height = 0;
@@ -135,6 +175,15 @@ void PrepareTouchMapping(const ChosenController& controller, bool persist) {
 
 void ApplyTouchMapping() {
     if (!gMapping.prepared || gMapping.x == nullptr || gMapping.applied) return;
+    // Saved before they change, for a session that ends without RestoreTouchMapping.
+    if (!gMapping.saved) {
+        gMapping.saved = SaveXMatrices(gMapping.x, gMapping.devices);
+        if (!gMapping.saved) {
+            SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION,
+                        "another calibration runs on this X display: the matrices as they are could "
+                        "not be saved for a crash");
+        }
+    }
     for (int i = 0; i < gMapping.devices.count; ++i) {
         const XTouchDevice& device = gMapping.devices.device[i];
         if (!device.hasMatrix) continue;
@@ -153,15 +202,23 @@ void RestoreTouchMapping() {
         const XTouchDevice& device = gMapping.devices.device[i];
         if (device.hasMatrix) WriteXMatrix(gMapping.x, device.id, device.matrix);
     }
+    if (gMapping.saved) ForgetSavedXMatrices(gMapping.x);
+    gMapping.saved = false;
 }
 
 void KeepTouchMapping() {
     if (!gMapping.prepared) return;
     const bool kept = gMapping.applied;
     gMapping.applied = false;  // nothing to put back any more
+    if (gMapping.saved) ForgetSavedXMatrices(gMapping.x);
+    gMapping.saved = false;
     const char* driver = SDL_GetCurrentVideoDriver();
     if (kept) {
-        KeepOnX11();
+        WarnOfEarlierMatrices();
+        if (KeepMappingOnX11(Subject(gScreen.facts.name), gMapping.matrix,
+                             gMapping.events.count > 0 ? gMapping.events.path[0] : "", gMapping.persist)) {
+            MapAgainAfterUdev();
+        }
     } else if ((driver != nullptr && SDL_strcmp(driver, "wayland") == 0) ||
                (gMapping.x != nullptr && std::getenv("WAYLAND_DISPLAY") != nullptr)) {
         // Wayland, or X11 through Xwayland, whose devices are not the
@@ -174,4 +231,5 @@ void KeepTouchMapping() {
                     gMapping.events.count > 0 ? gMapping.events.path[0] : "no input event device");
     }
     std::fflush(stdout);
+    std::fflush(stderr);
 }

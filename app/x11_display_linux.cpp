@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/display_facts_linux.h"
+#include "device/name_text.h"
 
 namespace {
 
@@ -29,10 +30,10 @@ bool HasRandr(Display* display) {
 // Calls `visit` with each connected output that has a CRTC, until it
 // returns true; true when one did.
 template <typename Visit>
-bool ForEachShowingOutput(Display* display, Visit visit) {
-    if (!HasRandr(display)) return false;
+bool ForEachShowingOutput(Display* display, int screen, Visit visit) {
+    if (!HasRandr(display) || screen < 0 || screen >= ScreenCount(display)) return false;
     XRRScreenResources* resources =
-        XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display));
+        XRRGetScreenResourcesCurrent(display, RootWindow(display, screen));
     if (resources == nullptr) return false;
     bool done = false;
     for (int i = 0; i < resources->noutput && !done; ++i) {
@@ -53,8 +54,16 @@ bool ForEachShowingOutput(Display* display, Visit visit) {
 
 }  // namespace
 
-bool X11OutputFacts(Display* display, const DisplayArea& area, DisplayFacts* facts) {
-    return ForEachShowingOutput(display, [&](const XRROutputInfo& output, const XRRCrtcInfo& crtc) {
+int X11ScreenOfWindow(Display* display, unsigned long window) {
+    XWindowAttributes attributes{};
+    if (window == 0 || XGetWindowAttributes(display, window, &attributes) == 0 || attributes.screen == nullptr) {
+        return DefaultScreen(display);
+    }
+    return XScreenNumberOfScreen(attributes.screen);
+}
+
+bool X11OutputFacts(Display* display, int screen, const DisplayArea& area, DisplayFacts* facts) {
+    return ForEachShowingOutput(display, screen, [&](const XRROutputInfo& output, const XRRCrtcInfo& crtc) {
         if (crtc.x != area.x || crtc.y != area.y || static_cast<std::int32_t>(crtc.width) != area.width ||
             static_cast<std::int32_t>(crtc.height) != area.height) {
             return false;
@@ -64,7 +73,7 @@ bool X11OutputFacts(Display* display, const DisplayArea& area, DisplayFacts* fac
         SizeAsShown(static_cast<std::int32_t>(output.mm_width),
                     static_cast<std::int32_t>(output.mm_height), facts->orientation,
                     &facts->widthMm, &facts->heightMm);
-        std::snprintf(facts->name, sizeof facts->name, "%s", output.name);
+        TakeName(output.name, static_cast<std::size_t>(output.nameLen), facts->name, sizeof facts->name);
         return true;
     });
 }
@@ -77,7 +86,7 @@ void X11DesktopSize(Display* display, std::int32_t* width, std::int32_t* height)
 
 int X11ShownAreas(Display* display, X11Output* outputs, int capacity) {
     int count = 0;
-    ForEachShowingOutput(display, [&](const XRROutputInfo& output, const XRRCrtcInfo& crtc) {
+    ForEachShowingOutput(display, DefaultScreen(display), [&](const XRROutputInfo& output, const XRRCrtcInfo& crtc) {
         const DisplayArea area = {crtc.x, crtc.y, static_cast<std::int32_t>(crtc.width),
                                   static_cast<std::int32_t>(crtc.height)};
         for (int i = 0; i < count && i < capacity; ++i) {
@@ -89,7 +98,8 @@ int X11ShownAreas(Display* display, X11Output* outputs, int capacity) {
         }
         if (count < capacity) {
             outputs[count].area = area;
-            std::snprintf(outputs[count].name, sizeof outputs[count].name, "%s", output.name);
+            TakeName(output.name, static_cast<std::size_t>(output.nameLen), outputs[count].name,
+                     sizeof outputs[count].name);
         }
         ++count;
         return false;

@@ -11,11 +11,15 @@
 typedef struct _XDisplay Display;
 struct DisplayFacts;
 
-// The first connected output whose CRTC shows exactly `area`: its name,
-// rotation (RandR's quarter turns counter-clockwise; reflections are not
-// counted) and physical size turned with it (0 where the output reports
-// none). False when no output shows that area.
-bool X11OutputFacts(Display* display, const DisplayArea& area, DisplayFacts* facts);
+// The X screen a window lies on (the default one when it cannot be told).
+int X11ScreenOfWindow(Display* display, unsigned long window);
+
+// The first connected output of X screen `screen` whose CRTC shows exactly
+// `area` (in that screen's coordinates): its name, rotation (RandR's
+// quarter turns counter-clockwise; reflections are not counted) and
+// physical size turned with it (0 where the output reports none). False
+// when no output shows that area.
+bool X11OutputFacts(Display* display, int screen, const DisplayArea& area, DisplayFacts* facts);
 
 // The desktop (the default X screen) in pixels.
 void X11DesktopSize(Display* display, std::int32_t* width, std::int32_t* height);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/display_mapping.h"
+#include "device/name_text.h"
 
 namespace {
 
@@ -118,13 +119,35 @@ void FindXTouchDevices(Display* display, const EventDevices& events, XTouchDevic
             !IsOneOf(candidate.node, events)) {
             continue;
         }
-        std::snprintf(candidate.name, sizeof candidate.name, "%s", devices[i].name);
+        TakeName(devices[i].name, candidate.name, sizeof candidate.name);
         candidate.hasMatrix = ReadFloats(display, candidate.id, kMatrixProperty, 9, candidate.matrix);
         ReadCorrections(display, &candidate);
         found->device[found->count++] = candidate;
     }
     if (devices != nullptr) XIFreeDeviceInfo(devices);
     EndCatchingXErrors(display);
+}
+
+bool ReadXTouchDevice(Display* display, int id, XTouchDevice* device) {
+    *device = XTouchDevice{};
+    int opcode = 0;
+    int event = 0;
+    int error = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return false;
+    CatchXErrors(display);
+    int count = 0;
+    XIDeviceInfo* info = XIQueryDevice(display, id, &count);
+    const bool found = EndCatchingXErrors(display) && info != nullptr && count == 1;
+    if (found) {
+        device->id = id;
+        TakeName(info[0].name, device->name, sizeof device->name);
+        CatchXErrors(display);
+        ReadProperty(display, id, kNodeProperty, 8, sizeof device->node - 1, device->node, 1);
+        device->hasMatrix = ReadFloats(display, id, kMatrixProperty, 9, device->matrix);
+        EndCatchingXErrors(display);
+    }
+    if (info != nullptr) XIFreeDeviceInfo(info);
+    return found;
 }
 
 bool WriteXMatrix(Display* display, int deviceId, const double matrix[9]) {

@@ -15,7 +15,7 @@ constexpr int kMaxXTouchDevices = 8;
 
 struct XTouchDevice {
     int id;
-    char name[96];
+    char name[96];      // printable text (device/name_text.h)
     char node[32];      // its "Device Node": one of the controller's event devices
     bool hasMatrix;     // the coordinate transformation matrix could be read
     double matrix[9];
@@ -37,6 +37,10 @@ struct XTouchDevices {
 // server's order, with what it holds now. A count of 0 when there is none
 // or the X server has no XInput 2.
 void FindXTouchDevices(Display* display, const EventDevices& events, XTouchDevices* found);
+
+// The X input device `id` as it is now: its name, "Device Node" and
+// matrix (no corrections). False when there is no such device.
+bool ReadXTouchDevice(Display* display, int id, XTouchDevice* device);
 
 // Sets a device's coordinate transformation matrix (and waits until the X
 // server has taken it). False when the server refused it.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -21,6 +22,37 @@ int AboveStandardStreams(int fd) {
     const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     close(fd);
     return moved;
+}
+
+}  // namespace
+
+namespace {
+
+// The controller on the open node `fd` (vendor already checked) into
+// gSession: its descriptor, the lock, the transfer lengths. False with the
+// problem noted (the descriptor closed either way when false).
+bool TakeController(unsigned node, int fd) {
+    HidDescriptorSummary summary;
+    if (!ReadHidrawDescriptor(fd, &summary)) {
+        NoteDescriptorProblem(node, summary.problem);
+        close(fd);
+        return false;
+    }
+    const int kept = AboveStandardStreams(fd);
+    if (kept < 0) return false;
+    // The lock goes with the descriptor it was taken on: taken after the move.
+    if (LockHidrawNode(kept) == EWOULDBLOCK) {
+        NoteInUseProblem(node);
+        close(kept);
+        return false;
+    }
+    gSession.device = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(kept));
+    gSession.featureReportLength = summary.featureReportLength;
+    gSession.reportIdsDeclared = summary.reportIds;
+    std::memcpy(gSession.featureLengths, summary.featureLength, sizeof gSession.featureLengths);
+    gSession.deviceGone = false;
+    ClearOpenProblem();
+    return true;
 }
 
 }  // namespace
@@ -50,29 +82,35 @@ bool OpenTouchDevice(std::uint16_t vendorId, std::uint16_t matchIndex) {
         }
         // The controller. Without its report descriptor the open fails; later
         // nodes are not examined either way.
-        HidDescriptorSummary summary;
-        if (!ReadHidrawDescriptor(fd, &summary)) {
-            NoteDescriptorProblem(node, summary.problem);
-            close(fd);
-            return false;
-        }
-        const int kept = AboveStandardStreams(fd);
-        if (kept < 0) return false;
-        // The lock goes with the descriptor it was taken on: taken after the move.
-        if (LockHidrawNode(kept) == EWOULDBLOCK) {
-            NoteInUseProblem(node);
-            close(kept);
-            return false;
-        }
-        gSession.device = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(kept));
-        gSession.featureReportLength = summary.featureReportLength;
-        gSession.reportIdsDeclared = summary.reportIds;
-        std::memcpy(gSession.featureLengths, summary.featureLength, sizeof gSession.featureLengths);
-        gSession.deviceGone = false;
-        ClearOpenProblem();
-        return true;
+        return TakeController(node, fd);
     }
     return false;
+}
+
+NodeOpen OpenTouchDeviceAtNode(std::uint16_t vendorId, unsigned node, HidInterfaceInfo* info) {
+    ClearOpenProblem();
+    *info = HidInterfaceInfo{};
+    HidrawPath(node, info->path, sizeof info->path);
+    int error = 0;
+    const int fd = OpenHidrawNode(node, &error);
+    if (fd < 0) {
+        if (IsPermissionError(error)) NotePermissionProblem(node, error, vendorId);
+        std::snprintf(info->problem, sizeof info->problem, "cannot be opened: %s", std::strerror(error));
+        return error == ENOENT || error == ENXIO || error == ENODEV ? NodeOpen::kAbsent : NodeOpen::kRefused;
+    }
+    ReadHidrawName(fd, info->name, sizeof info->name);
+    if (!ReadHidrawIds(fd, &info->vendorId, &info->productId)) {
+        std::snprintf(info->problem, sizeof info->problem, "its vendor ID cannot be read");
+        close(fd);
+        return NodeOpen::kRefused;
+    }
+    info->queried = true;
+    if (info->vendorId != vendorId) {
+        close(fd);
+        return NodeOpen::kNotOurs;
+    }
+    info->ours = true;
+    return TakeController(node, fd) ? NodeOpen::kOpened : NodeOpen::kRefused;
 }
 
 bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY) {

@@ -10,7 +10,8 @@
 
 struct HidInterfaceInfo {
     char path[260];   // "/dev/hidraw3", or the Windows device path (UTF-8)
-    char name[128];   // product name the system reports; may be empty
+    char name[128];   // product name the system reports, as printable text
+                      // (device/name_text.h); may be empty
     std::uint16_t vendorId;
     std::uint16_t productId;
     bool queried;     // opened and its vendor and product read

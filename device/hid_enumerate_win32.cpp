@@ -9,6 +9,7 @@
 #include "device/hid_api_win32.h"
 #include "device/hid_device.h"
 #include "device/hid_enumerate.h"
+#include "device/name_text.h"
 
 namespace {
 
@@ -120,6 +121,7 @@ void Query(const HidApi& api, HANDLE handle, std::uint16_t vendorId, HidInterfac
     wchar_t name[128] = {};
     if (getProductString != nullptr && getProductString(handle, name, sizeof name - sizeof name[0])) {
         CopyUtf8(name, info->name, sizeof info->name);
+        TakeName(info->name, info->name, sizeof info->name);
     }
     if (info->vendorId != vendorId) {
         SetProblem(info, "vendor ID 0x%04X is not 0x%04X", info->vendorId, vendorId);

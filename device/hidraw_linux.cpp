@@ -4,7 +4,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -17,6 +16,7 @@
 #include <cstring>
 
 #include "device/hid_device.h"
+#include "device/name_text.h"
 
 namespace {
 
@@ -104,6 +104,7 @@ void ReadHidrawName(int fd, char* name, std::size_t size) {
     const std::size_t room = std::min<std::size_t>(size - 1, 255);
     if (room == 0 || IoctlRetrying(fd, HIDIOCGRAWNAME(room), name) < 0) name[0] = '\0';
     name[size - 1] = '\0';
+    TakeName(name, name, size);
 }
 
 namespace {
@@ -188,11 +189,23 @@ bool HidrawNodeGone(int fd) {
 }
 
 int LockHidrawNode(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
     int result;
     do {
-        result = flock(fd, LOCK_EX | LOCK_NB);
+        result = fcntl(fd, F_OFD_SETLK, &lock);
     } while (result < 0 && errno == EINTR);
-    return result < 0 ? errno : 0;
+    if (result == 0) return 0;
+    const int error = errno;
+    if (error != EAGAIN && error != EACCES) return error;
+    // Whether a write lock stands in the way (asking for a read lock meets
+    // write locks only): read locks alone are no program of ours.
+    struct flock held {};
+    held.l_type = F_RDLCK;
+    held.l_whence = SEEK_SET;
+    if (fcntl(fd, F_OFD_GETLK, &held) == 0 && held.l_type == F_UNLCK) return 0;
+    return EWOULDBLOCK;
 }
 
 int SysfsVendorId(unsigned number) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/hid_descriptor.h"
+#include "device/hid_enumerate.h"
 
 // The numbers N of the /dev/hidrawN nodes, ascending. False when /dev
 // cannot be read.
@@ -24,7 +25,8 @@ int OpenHidrawNode(unsigned number, int* error);
 // Vendor and product ID from HIDIOCGRAWINFO.
 bool ReadHidrawIds(int fd, std::uint16_t* vendorId, std::uint16_t* productId);
 
-// The product name from HIDIOCGRAWNAME; empty when the device has none.
+// The product name from HIDIOCGRAWNAME, taken in as printable text
+// (device/name_text.h); empty when the device has none.
 void ReadHidrawName(int fd, char* name, std::size_t size);
 
 // The report descriptor parsed: through HIDIOCGRDESCSIZE and HIDIOCGRDESC,
@@ -39,11 +41,21 @@ bool ReadHidrawDescriptor(int fd, HidDescriptorSummary* summary);
 // EIO for a moment before that.
 bool HidrawNodeGone(int fd);
 
-// Takes the advisory lock (flock, exclusive, without waiting) that every
-// program of this project takes on the controller's node it talks to, so
-// that two of them never interleave their commands. 0, or the errno value
-// (EWOULDBLOCK: another program holds it).
+// Takes the advisory lock every program of this project takes on the
+// controller's node it talks to, so that two of them never interleave their
+// commands: a write lock of the open file description (fcntl F_OFD_SETLK,
+// without waiting), which only a descriptor open for writing can take. A
+// program that may only read the node can hold no more than a read lock;
+// such locks are passed by (the node is then used without a lock of ours).
+// 0, or the errno value (EWOULDBLOCK: a program that may write holds it).
 int LockHidrawNode(int fd);
+
+// Opens the controller at /dev/hidrawN itself into gSession (as
+// OpenTouchDevice does for a match index), filling `info` with what the
+// node tells (path, name, IDs, and why it could not be opened). The note
+// of DescribeOpenProblem holds a permission, descriptor or in-use problem.
+enum class NodeOpen { kOpened, kAbsent, kNotOurs, kRefused };
+NodeOpen OpenTouchDeviceAtNode(std::uint16_t vendorId, unsigned node, HidInterfaceInfo* info);
 
 // The vendor ID sysfs gives for a node (HID_ID of its device's uevent),
 // readable without opening the node; -1 when unknown.

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device/name_text.h"
+
 namespace {
 
 // "prefix" followed by decimal digits only (at most nine).
@@ -42,7 +44,11 @@ int NumberedEntries(const char* directory, const char* prefix, unsigned* numbers
 }  // namespace
 
 void SystemPath(const char* path, char* out, std::size_t size) {
+#ifdef KELCALIB_TEST_SEAMS
     const char* root = std::getenv("KELCALIB_SYSTEM_ROOT");
+#else
+    const char* root = nullptr;  // what ships reads the system itself
+#endif
     std::snprintf(out, size, "%s%s", root != nullptr ? root : "", path);
 }
 
@@ -76,7 +82,55 @@ void EventDeviceName(const char* eventPath, char* name, std::size_t size) {
     char path[96];
     std::snprintf(path, sizeof path, "/sys/class/input/event%u/device/name", number);
     if (!ReadSystemFile(path, name, size)) return;
-    name[std::strcspn(name, "\n")] = '\0';
+    // The kernel ends the name with one newline; anything else is the name's.
+    const std::size_t length = std::strlen(name);
+    if (length > 0 && name[length - 1] == '\n') name[length - 1] = '\0';
+    TakeName(name, name, size);
+}
+
+namespace {
+
+// A one-line sysfs attribute of event device `number` (its trailing newline
+// dropped), as printable text.
+void ReadAttribute(unsigned number, const char* attribute, char* text, std::size_t size) {
+    char path[128];
+    std::snprintf(path, sizeof path, "/sys/class/input/event%u/%s", number, attribute);
+    if (!ReadSystemFile(path, text, size)) return;
+    const std::size_t length = std::strlen(text);
+    if (length > 0 && text[length - 1] == '\n') text[length - 1] = '\0';
+    TakeName(text, text, size);
+}
+
+}  // namespace
+
+void EventDevicePlace(const char* eventPath, InputDevicePlace* place) {
+    *place = InputDevicePlace{};
+    unsigned number = 0;
+    if (!NumberAfter(eventPath, "/dev/input/event", &number)) return;
+    char dev[32];
+    ReadAttribute(number, "dev", dev, sizeof dev);
+    if (dev[0] != '\0') {
+        char path[64];
+        std::snprintf(path, sizeof path, "/run/udev/data/c%s", dev);
+        char record[4096];
+        if (ReadSystemFile(path, record, sizeof record)) {
+            static const char kKey[] = "E:ID_PATH=";
+            for (const char* line = record; line != nullptr && *line != '\0';) {
+                const char* end = std::strchr(line, '\n');
+                const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - line) : std::strlen(line);
+                if (length > sizeof kKey - 1 && std::strncmp(line, kKey, sizeof kKey - 1) == 0) {
+                    TakeName(line + sizeof kKey - 1, length - (sizeof kKey - 1), place->place,
+                             sizeof place->place);
+                    place->byIdPath = place->place[0] != '\0';
+                    break;
+                }
+                line = end != nullptr ? end + 1 : nullptr;
+            }
+        }
+    }
+    if (place->byIdPath) return;
+    ReadAttribute(number, "device/phys", place->place, sizeof place->place);
+    if (place->place[0] != '\0') ReadAttribute(number, "device/uniq", place->uniq, sizeof place->uniq);
 }
 
 bool ReadSystemFile(const char* path, char* text, std::size_t size) {

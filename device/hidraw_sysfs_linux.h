@@ -1,15 +1,16 @@
 // What sysfs tells about a controller beyond its hidraw node: the input
 // event devices the kernel made from the same HID device, and their names.
 // Every system path read here goes through SystemPath, the one seam tests
-// use to plant a system of their own.
+// use to plant a system of their own, compiled into test builds only.
 #ifndef KELCALIB_DEVICE_HIDRAW_SYSFS_LINUX_H
 #define KELCALIB_DEVICE_HIDRAW_SYSFS_LINUX_H
 
 #include <cstddef>
 
 // `path` (absolute: "/sys/...", "/etc/...", "/run/...") as this process
-// reads it: under the directory KELCALIB_SYSTEM_ROOT names when that is set
-// (tests only), else unchanged.
+// reads it: unchanged, except in a build with KELCALIB_TEST_SEAMS (the
+// native test preset; never a release build) under the directory
+// KELCALIB_SYSTEM_ROOT names when that is set.
 void SystemPath(const char* path, char* out, std::size_t size);
 
 // The number N of "/dev/hidrawN"; false for any other text.
@@ -28,8 +29,21 @@ struct EventDevices {
 void HidrawEventDevices(unsigned node, EventDevices* devices);
 
 // The name of the input device behind "/dev/input/eventK"
-// (/sys/class/input/eventK/device/name); empty when unknown.
+// (/sys/class/input/eventK/device/name) as printable text
+// (device/name_text.h); empty when unknown.
 void EventDeviceName(const char* eventPath, char* name, std::size_t size);
+
+// Where the input device behind "/dev/input/eventK" is attached: udev's
+// ID_PATH from its database record (/run/udev/data/c13:MINOR, MAJOR:MINOR
+// from /sys/class/input/eventK/dev), else the kernel's phys and uniq of the
+// input device (/sys/class/input/eventK/device/phys, .../uniq). Printable
+// text (device/name_text.h); `place` empty when neither is known.
+struct InputDevicePlace {
+    bool byIdPath;
+    char place[128];
+    char uniq[64];
+};
+void EventDevicePlace(const char* eventPath, InputDevicePlace* place);
 
 // Reads at most size - 1 bytes of a small system file (through SystemPath)
 // into `text`, terminated; false when it cannot be opened.

@@ -17,6 +17,7 @@
 #include "device/controller_protocol.h"
 #include "device/hid_device.h"
 #include "device/hid_enumerate.h"
+#include "device/name_text.h"
 
 #ifndef KELCALIB_VERSION
 #define KELCALIB_VERSION "unknown"
@@ -287,6 +288,8 @@ int SendAndCommit(bool identity) {
 
 // Opens the controller, sends and commits, closes; prints what was committed.
 int Commit(const CtlOptions& options, bool identity, const char* command) {
+    char running[kCtlMessageSize] = "";
+    if (!CtlKeepCalibrationOut(running, sizeof running)) return Fail(kCtlExitDevice, "%s", running);
     const int opened = OpenOrFail(options);
     if (opened != kCtlExitOk) return opened;
     const int status = SendAndCommit(identity);
@@ -314,8 +317,9 @@ int RunReset(const CtlOptions& options) {
 
 // The whole records file (or standard input) into `text`, at most one byte
 // past the limit so that the parser refuses a larger one.
-bool ReadRecordsFile(const char* name, bool standardInput, char* text, std::size_t* length) {
-    std::FILE* file = standardInput ? stdin : CtlOpenFileForReading(name);
+bool ReadRecordsFile(const char* path, const char* name, bool standardInput, char* text,
+                     std::size_t* length) {
+    std::FILE* file = standardInput ? stdin : CtlOpenFileForReading(path);
     if (file == nullptr) {
         Fail(kCtlExitUsage, "cannot open the records file %s", name);
         return false;
@@ -335,13 +339,15 @@ int RunApply(const CtlOptions& options) {
     }
     const bool standardInput =
         options.recordsPath == nullptr || std::strcmp(options.recordsPath, "-") == 0;
-    const char* name = standardInput ? "(standard input)" : options.recordsPath;
+    // The file's name as the messages show it: printable text.
+    char name[4 * 200 + 1];
+    TakeName(standardInput ? "(standard input)" : options.recordsPath, name, sizeof name);
     auto* text = static_cast<char*>(std::malloc(kRecordsFileMax + 1));
     if (text == nullptr) return Fail(kCtlExitDevice, "out of memory");
     std::size_t length = 0;
     char error[kCtlMessageSize] = "";
     std::int32_t records[2][4];
-    const bool read = ReadRecordsFile(name, standardInput, text, &length);
+    const bool read = ReadRecordsFile(options.recordsPath, name, standardInput, text, &length);
     const bool parsed = read && ParseRecordsText(text, length, records, error, sizeof error);
     std::free(text);
     if (!read) return kCtlExitUsage;

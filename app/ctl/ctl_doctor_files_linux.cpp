@@ -1,16 +1,20 @@
 #include "app/ctl/ctl_doctor_files_linux.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "app/ctl/ctl_doctor_scan.h"
+#include "app/mapping_advice.h"
 
 namespace {
 
@@ -18,13 +22,10 @@ const char* const kRuleDirectories[] = {"/etc/udev/rules.d", "/run/udev/rules.d"
                                         "/lib/udev/rules.d", "/usr/lib/udev/rules.d"};
 const char* const kHwdbDirectories[] = {"/etc/udev/hwdb.d", "/lib/udev/hwdb.d",
                                         "/usr/lib/udev/hwdb.d"};
-const char* const kXConfigDirectories[] = {"/etc/X11/xorg.conf.d", "/usr/share/X11/xorg.conf.d"};
-constexpr char kLibinputMatrix[] = "LIBINPUT_CALIBRATION_MATRIX";
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
+constexpr char kXConfigDirectory[] = "/etc/X11/xorg.conf.d";
+const char* const kXConfigDirectories[] = {kXConfigDirectory, "/usr/share/X11/xorg.conf.d"};
+// Configuration files are small; a larger one is read this far.
+constexpr std::size_t kMostFileBytes = 1 << 20;
 
 // The files of a system directory whose names end in `suffix`, sorted, as
 // the paths the user knows them by.
@@ -46,48 +47,26 @@ std::vector<std::string> FilesIn(const char* directory, const char* suffix) {
     return files;
 }
 
-// Calls visit(line number, line) for each line of a system file until it
-// returns true; true when one did.
-template <typename Visit>
-bool ScanLines(const std::string& file, Visit visit) {
+// A system file's text (at most kMostFileBytes); empty when it cannot be read.
+std::string ReadText(const std::string& file) {
     char path[512];
     SystemPath(file.c_str(), path, sizeof path);
-    std::ifstream in(path);
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (visit(number, line)) return true;
+    std::string text;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char chunk[4096];
+    while (text.size() < kMostFileBytes) {
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        text.append(chunk, static_cast<std::size_t>(got));
     }
-    return false;
-}
-
-bool IsComment(const std::string& line) {
-    const std::size_t first = line.find_first_not_of(" \t");
-    return first == std::string::npos || line[first] == '#';
+    close(fd);
+    return text;
 }
 
 std::string Where(const std::string& file, int line) {
-    return file + ":" + std::to_string(line);
-}
-
-// An X option name as the server compares it: case, spaces and
-// underscores do not count.
-std::string OptionKey(const std::string& name) {
-    std::string key;
-    for (char c : name) {
-        if (c != ' ' && c != '_') key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return key;
-}
-
-// The quoted option name of an `Option "Name" "value"` line, or empty.
-std::string OptionName(const std::string& line) {
-    const std::string text = line.substr(0, line.find('#'));
-    const std::size_t word = Lower(text).find("option");
-    if (word == std::string::npos) return "";
-    const std::size_t open = text.find('"', word);
-    const std::size_t close = open == std::string::npos ? open : text.find('"', open + 1);
-    if (close == std::string::npos) return "";
-    return text.substr(open + 1, close - open - 1);
+    return Printable(file) + ":" + std::to_string(line);
 }
 
 void Add(DoctorSection* section, const char* check, DoctorVerdict verdict, const std::string& text,
@@ -95,26 +74,24 @@ void Add(DoctorSection* section, const char* check, DoctorVerdict verdict, const
     section->findings.push_back(DoctorFinding{check, verdict, text, advice});
 }
 
+std::string VendorHex(std::uint16_t vendorId) {
+    char vendor[8];
+    std::snprintf(vendor, sizeof vendor, "%04x", static_cast<unsigned>(vendorId));
+    return vendor;
+}
+
 }  // namespace
 
 void CheckUdevRule(std::uint16_t vendorId, DoctorSection* section) {
-    char vendor[8];
-    std::snprintf(vendor, sizeof vendor, "%04x", static_cast<unsigned>(vendorId));
+    const std::string vendor = VendorHex(vendorId);
     std::string found;
     for (const char* directory : kRuleDirectories) {
         for (const std::string& file : FilesIn(directory, ".rules")) {
-            ScanLines(file, [&](int number, const std::string& line) {
-                const std::string low = Lower(line);
-                if (IsComment(line) || low.find("hidraw") == std::string::npos ||
-                    low.find(vendor) == std::string::npos ||
-                    (low.find("uaccess") == std::string::npos && low.find("mode") == std::string::npos &&
-                     low.find("group") == std::string::npos)) {
-                    return false;
-                }
-                found = Where(file, number);
-                return true;
-            });
-            if (!found.empty()) break;
+            const int line = FindAccessRuleLine(ReadText(file), vendor.c_str());
+            if (line > 0) {
+                found = Where(file, line);
+                break;
+            }
         }
         if (!found.empty()) break;
     }
@@ -151,21 +128,17 @@ void CheckUdevCalibration(std::uint16_t vendorId, const EventDevices& events,
         std::snprintf(devPath, sizeof devPath, "/sys/class/input/%s/dev", events.path[i] + 11);
         if (!ReadSystemFile(devPath, dev, sizeof dev)) continue;
         dev[std::strcspn(dev, "\n")] = '\0';
-        const std::string data = std::string("/run/udev/data/c") + dev;
-        ScanLines(data, [&](int, const std::string& line) {
-            if (line.rfind(std::string("E:") + kLibinputMatrix + "=", 0) != 0) return false;
-            Add(section, check, DoctorVerdict::kProblem,
-                std::string("udev gives ") + events.path[i] + " the libinput calibration matrix " +
-                    line.substr(std::strlen(kLibinputMatrix) + 3) + ", applied on top of the firmware's",
-                advice);
-            any = true;
-            return true;
-        });
+        const std::string matrix = FindDatabaseMatrix(ReadText(std::string("/run/udev/data/c") + dev));
+        if (matrix.empty()) continue;
+        Add(section, check, DoctorVerdict::kProblem,
+            std::string("udev gives ") + events.path[i] + " the libinput calibration matrix " + matrix +
+                ", applied on top of the firmware's",
+            advice);
+        any = true;
     }
     // Rules and hwdb entries that name the vendor (a hwdb match line, then
     // its properties).
-    char vendor[8];
-    std::snprintf(vendor, sizeof vendor, "%04x", static_cast<unsigned>(vendorId));
+    const std::string vendor = VendorHex(vendorId);
     std::vector<std::string> files;
     for (const char* directory : kRuleDirectories) {
         for (const std::string& f : FilesIn(directory, ".rules")) files.push_back(f);
@@ -174,19 +147,12 @@ void CheckUdevCalibration(std::uint16_t vendorId, const EventDevices& events,
         for (const std::string& f : FilesIn(directory, ".hwdb")) files.push_back(f);
     }
     for (const std::string& file : files) {
-        bool vendorMatch = false;
-        ScanLines(file, [&](int number, const std::string& line) {
-            if (IsComment(line)) return false;
-            const std::string low = Lower(line);
-            const bool names = low.find(vendor) != std::string::npos;
-            if (line[0] != ' ' && line[0] != '\t') vendorMatch = names;  // a hwdb match line
-            if (line.find(kLibinputMatrix) == std::string::npos || !(names || vendorMatch)) return false;
+        for (const int line : FindLibinputMatrixLines(ReadText(file), vendor.c_str())) {
             Add(section, check, DoctorVerdict::kProblem,
-                Where(file, number) + " sets a libinput calibration matrix for the controller's vendor ID",
+                Where(file, line) + " sets a libinput calibration matrix for the controller's vendor ID",
                 advice);
             any = true;
-            return false;
-        });
+        }
     }
     if (!any) Add(section, check, DoctorVerdict::kOk, "udev sets no libinput calibration matrix");
 }
@@ -198,20 +164,33 @@ void CheckSystemCorrections(DoctorSection* system) {
     }
     bool any = false;
     for (const std::string& file : files) {
-        ScanLines(file, [&](int number, const std::string& line) {
-            const std::string key = OptionKey(OptionName(line));
-            if (IsComment(line) || (key != "calibration" && key != "calibrationmatrix")) return false;
+        for (const FoundOption& option : FindCalibrationOptions(ReadText(file))) {
             Add(system, "X calibration", DoctorVerdict::kProblem,
-                Where(file, number) + ": Option \"" + OptionName(line) +
+                Where(file, option.line) + ": Option \"" + option.name +
                     "\": the X input driver corrects touches on top of the firmware",
                 "remove the option and restart the X server; the controller's firmware calibrates");
             any = true;
-            return false;
-        });
+        }
     }
     if (!any) {
         Add(system, "X calibration", DoctorVerdict::kOk,
             "no Calibration or CalibrationMatrix option in X's configuration");
+    }
+    // A file of kelcalib's earlier layout maps every controller of a vendor
+    // and product at once, and is read after the files of one controller.
+    bool earlier = false;
+    for (const std::string& file : FilesIn(kXConfigDirectory, ".conf")) {
+        if (!IsEarlierSnippetName(file.c_str() + sizeof kXConfigDirectory)) continue;
+        Add(system, "kelcalib file", DoctorVerdict::kProblem,
+            Printable(file) +
+                " is of an earlier kelcalib: it maps every controller of its vendor and product onto "
+                "one display, over the mapping of each controller",
+            "remove it, then calibrate each controller with kelcalib --persist (its files name it by "
+            "where it is attached)");
+        earlier = true;
+    }
+    if (!earlier) {
+        Add(system, "kelcalib file", DoctorVerdict::kOk, "no kelcalib file of the earlier layout");
     }
     const char* named = std::getenv("TSLIB_CALIBFILE");
     const std::string tslib = named != nullptr && named[0] != '\0' ? named : "/etc/pointercal";
@@ -220,10 +199,10 @@ void CheckSystemCorrections(DoctorSection* system) {
     struct stat status {};
     if (stat(path, &status) == 0) {
         Add(system, "tslib", DoctorVerdict::kProblem,
-            "the tslib calibration file " + tslib +
+            "the tslib calibration file " + Printable(tslib) +
                 " is there: a program that reads touches through tslib corrects them again",
             "move it away (or write the identity, 65536 0 0 0 65536 0 65536, into it)");
     } else {
-        Add(system, "tslib", DoctorVerdict::kOk, "no tslib calibration file (" + tslib + ")");
+        Add(system, "tslib", DoctorVerdict::kOk, "no tslib calibration file (" + Printable(tslib) + ")");
     }
 }

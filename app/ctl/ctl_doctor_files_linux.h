@@ -19,8 +19,9 @@ void CheckUdevRule(std::uint16_t vendorId, DoctorSection* section);
 void CheckUdevCalibration(std::uint16_t vendorId, const EventDevices& events,
                           DoctorSection* section);
 
-// Calibration options in X's configuration files, and tslib's calibration
-// file: corrections applied on top of the firmware's.
+// Calibration options in X's configuration files and tslib's calibration
+// file (corrections applied on top of the firmware's), and a kelcalib file
+// of the earlier layout (one per vendor and product).
 void CheckSystemCorrections(DoctorSection* system);
 
 #endif  // KELCALIB_APP_CTL_CTL_DOCTOR_FILES_LINUX_H

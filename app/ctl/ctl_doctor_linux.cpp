@@ -12,9 +12,11 @@
 
 #include "app/ctl/ctl_doctor.h"
 #include "app/ctl/ctl_doctor_files_linux.h"
+#include "app/ctl/ctl_doctor_scan.h"
 #include "app/ctl/ctl_platform.h"
 #include "app/display_mapping.h"
 #include "app/x11_display_linux.h"
+#include "app/x11_saved_matrices_linux.h"
 #include "app/x11_touch_devices_linux.h"
 #include "device/hid_device.h"
 #include "device/hid_enumerate.h"
@@ -131,7 +133,25 @@ void CheckX(const EventDevices& events, int index, DoctorSection* section) {
     Display* x = XOpenDisplay(nullptr);
     if (x == nullptr) {
         Add(section, "mapping", DoctorVerdict::kNote,
-            std::string("the X display ") + name + " cannot be opened: the mapping was not read");
+            "the X display " + Printable(name) + " cannot be opened: the mapping was not read");
+        return;
+    }
+    // Matrices a calibration left changed when it ended without putting them
+    // back (killed, crashed): back to what it saved, before they are judged.
+    char restored[kMostRestoredNames][96];
+    const int putBack = RestoreLeftXMatrices(x, restored);
+    for (int i = 0; i < putBack; ++i) {
+        Add(section, "left mapping", DoctorVerdict::kNote,
+            std::string("a calibration ended without putting the touch mapping back; doctor put the "
+                        "matrix of X device \"") +
+                restored[i] + "\" back as it was before that calibration");
+    }
+    if (ScreenCount(x) > 1) {
+        Add(section, "mapping", DoctorVerdict::kNote,
+            "the X display has " + std::to_string(ScreenCount(x)) +
+                " screens: a matrix spans them all, and X does not tell how they lie, so the mapping "
+                "was not judged");
+        XCloseDisplay(x);
         return;
     }
     XTouchDevices found;

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "device/name_text.h"
+
 #include "app/session_state.h"
 
 namespace {
@@ -81,6 +83,17 @@ constexpr OptionRule kOptions[] = {
     {"--yes", false, {CtlCommand::kReset, CtlCommand::kApply}},
 };
 
+// A word of the command line as the error message shows it: printable
+// text, at most 60 bytes of it.
+struct Echo {
+    char text[4 * 60 + 1];
+};
+Echo EchoOf(const char* word, std::size_t length = 60) {
+    Echo echo;
+    TakeName(word, length < 60 ? length : 60, echo.text, sizeof echo.text);
+    return echo;
+}
+
 const char* CommandWord(CtlCommand command) {
     for (const CommandName& name : kCommands) {
         if (name.command == command) return name.word;
@@ -132,7 +145,8 @@ bool SetValue(const OptionRule& rule, const char* value, CtlOptions* options, ch
     if (std::strcmp(rule.name, "--vid") == 0) {
         if (ParseVendorId(value, &options->vendorId)) return true;
         std::snprintf(error, errorSize,
-                      "--vid takes a vendor ID in hexadecimal such as 0x1234, not '%s'", value);
+                      "--vid takes a vendor ID in hexadecimal such as 0x1234, not '%s'",
+                      EchoOf(value).text);
         return false;
     }
     if (std::strcmp(rule.name, "--index") == 0) {
@@ -141,14 +155,16 @@ bool SetValue(const OptionRule& rule, const char* value, CtlOptions* options, ch
             options->indexGiven = true;
             return true;
         }
-        std::snprintf(error, errorSize, "--index takes a number 0..65535, not '%s'", value);
+        std::snprintf(error, errorSize, "--index takes a number 0..65535, not '%s'",
+                      EchoOf(value).text);
         return false;
     }
     if (ParseDecimal(value, kMaxSeconds, &number) && number > 0) {
         options->seconds = number;
         return true;
     }
-    std::snprintf(error, errorSize, "--seconds takes a number 1..86400, not '%s'", value);
+    std::snprintf(error, errorSize, "--seconds takes a number 1..86400, not '%s'",
+                  EchoOf(value).text);
     return false;
 }
 
@@ -199,8 +215,7 @@ bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, cha
             const OptionRule* rule = FindOption(word);
             if (rule == nullptr) {
                 const std::size_t length = std::strcspn(word, "=");
-                std::snprintf(error, errorSize, "unknown option '%.*s'", static_cast<int>(length),
-                              word);
+                std::snprintf(error, errorSize, "unknown option '%s'", EchoOf(word, length).text);
                 return false;
             }
             const int slot = static_cast<int>(rule - kOptions);
@@ -238,7 +253,8 @@ bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, cha
             }
             if (options->command == CtlCommand::kNone) {
                 std::snprintf(error, errorSize,
-                              "unknown command '%s' (list, watch, reset, apply or doctor)", word);
+                              "unknown command '%s' (list, watch, reset, apply or doctor)",
+                              EchoOf(word).text);
                 return false;
             }
             continue;
@@ -248,7 +264,7 @@ bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, cha
             options->recordsPath = word;
             continue;
         }
-        std::snprintf(error, errorSize, "unexpected argument '%s'", word);
+        std::snprintf(error, errorSize, "unexpected argument '%s'", EchoOf(word).text);
         return false;
     }
 

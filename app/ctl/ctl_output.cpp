@@ -3,36 +3,9 @@
 #include <cinttypes>
 #include <cstdio>
 
-namespace {
+#include "device/name_text.h"
 
-// The length of the valid UTF-8 sequence at `p` (1 to 4, ASCII included),
-// 0 when the bytes there are not one: overlong forms, surrogates and code
-// points above U+10FFFF are not.
-int Utf8Length(const unsigned char* p) {
-    const unsigned char c = p[0];
-    if (c < 0x80) return 1;
-    int length = 0;
-    unsigned int lowest = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-        lowest = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        lowest = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        lowest = 0x10000;
-    } else {
-        return 0;
-    }
-    unsigned int code = c & (0x7F >> length);
-    for (int i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;  // also stops at the terminating 0
-        code = (code << 6) | (p[i] & 0x3F);
-    }
-    if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
+namespace {
 
 void PrintReportIds(const CtlListedController& c, bool json) {
     bool first = true;
@@ -139,12 +112,14 @@ void PrintJsonString(const char* text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     while (*p != '\0') {
         const unsigned char c = *p;
-        const int length = Utf8Length(p);
+        const int length = Utf8SequenceLength(p);
         if (c == '"' || c == '\\') {
             std::putchar('\\');
             std::putchar(c);
-        } else if (c < 0x20 || c == 0x7F) {
+        } else if (length == 1 && IsControlSequence(p, 1)) {
             std::printf("\\u%04x", c);
+        } else if (length == 2 && IsControlSequence(p, 2)) {
+            std::printf("\\u%04x", p[1]);  // C1: U+0080..U+009F
         } else if (length == 0) {
             std::printf("\\ufffd");
         } else {
@@ -158,10 +133,11 @@ void PrintJsonString(const char* text) {
 void PrintTextString(const char* text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     while (*p != '\0') {
-        const int length = Utf8Length(p);
-        if (length == 0 || *p < 0x20 || *p == 0x7F) {
-            std::printf("\\x%02X", *p);
-            ++p;
+        const int length = Utf8SequenceLength(p);
+        if (length == 0 || IsControlSequence(p, length)) {
+            const int bytes = length == 0 ? 1 : length;
+            for (int i = 0; i < bytes; ++i) std::printf("\\x%02X", p[i]);
+            p += bytes;
         } else {
             std::fwrite(p, 1, static_cast<std::size_t>(length), stdout);
             p += length;

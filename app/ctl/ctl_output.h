@@ -21,13 +21,13 @@ struct CtlListedController {
     char inputDevices[4][32];
 };
 
-// `text` as a JSON string, quotes included: control characters escaped,
-// bytes that are not UTF-8 each replaced by U+FFFD.
+// `text` as a JSON string, quotes included: control characters (C0, DEL,
+// C1) escaped, bytes that are not UTF-8 each replaced by U+FFFD.
 void PrintJsonString(const char* text);
 
 // `text` for a terminal: printable ASCII and valid UTF-8 sequences as they
-// are, every other byte (control characters, DEL, bytes that are not UTF-8)
-// as \xNN.
+// are, every other byte (control characters C0, DEL and C1, bytes that are
+// not UTF-8) as \xNN.
 void PrintTextString(const char* text);
 
 // The controllers (match index = position) and, with `all`, every

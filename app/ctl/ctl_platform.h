@@ -45,6 +45,13 @@ bool CtlControllerGone();
 // device); a count of -1 where the system has no such thing to tell.
 void CtlInputDevices(const HidInterfaceInfo& info, CtlListedController* controller);
 
+// Before reset or apply: true when no calibration program runs that they
+// could cut into, and from then on none can start until the tool exits
+// (Windows: kelcalib.exe's one-copy mutex, taken; Linux: the lock on the
+// controller's node does this, so always true). On false `why` says which
+// program runs and what to do.
+bool CtlKeepCalibrationOut(char* why, std::size_t whySize);
+
 // A monotonic clock in milliseconds.
 std::uint64_t CtlMilliseconds();
 

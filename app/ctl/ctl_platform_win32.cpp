@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/calibration_window.h"
 #include "app/session_state.h"
 #include "device/hid_device.h"
 
@@ -101,6 +102,26 @@ bool CtlDeniedAccess(const HidInterfaceInfo* interfaces, int count, std::uint16_
         return true;
     }
     return false;
+}
+
+// kelcalib.exe holds its one-copy mutex while it runs, and a copy that
+// finds it taken ends at once: taken here (and held until the tool exits),
+// no calibration can start while the controller is reset or applied to.
+bool CtlKeepCalibrationOut(char* why, std::size_t whySize) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+    if (mutex == nullptr) {
+        std::snprintf(why, whySize, "cannot tell whether kelcalib.exe runs (error %lu); nothing was sent",
+                      static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        std::snprintf(why, whySize,
+                      "kelcalib.exe is calibrating: a reset or apply now could commit what its user never "
+                      "confirmed; nothing was sent (end the calibration first)");
+        return false;
+    }
+    return true;  // the handle stays open until the tool exits
 }
 
 void CtlCatchInterrupt() {

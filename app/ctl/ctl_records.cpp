@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/name_text.h"
+
 namespace {
 
 constexpr int kMaxWords = 6;  // a record line has 5; one more shows excess
@@ -27,6 +29,16 @@ bool ParseInt32(const Word& word, std::int32_t* value) {
     if (v < -2147483648LL || v > 2147483647LL) return false;
     *value = static_cast<std::int32_t>(v);
     return true;
+}
+
+// At most 40 bytes of a word of the file, as printable text for the message.
+struct Echo {
+    char text[4 * 40 + 1];
+};
+Echo EchoOf(const Word& word) {
+    Echo echo;
+    TakeName(word.start, word.length < 40 ? word.length : 40, echo.text, sizeof echo.text);
+    return echo;
 }
 
 bool WordIs(const Word& word, const char* text) {
@@ -89,9 +101,8 @@ bool ParseRecordsText(const char* text, std::size_t length, std::int32_t records
         if (!recordLike) continue;
         const int axis = WordIs(key, kNames[0]) ? 0 : WordIs(key, kNames[1]) ? 1 : -1;
         if (axis < 0) {
-            std::snprintf(error, errorSize,
-                          "line %d: unknown record '%.*s' (record-x or record-y)", lineNumber,
-                          static_cast<int>(key.length < 40 ? key.length : 40), key.start);
+            std::snprintf(error, errorSize, "line %d: unknown record '%s' (record-x or record-y)",
+                          lineNumber, EchoOf(key).text);
             return false;
         }
         const char* name = kNames[axis];
@@ -108,10 +119,8 @@ bool ParseRecordsText(const char* text, std::size_t length, std::int32_t records
         for (int v = 0; v < 4; ++v) {
             const Word& number = words[v + 1];
             if (!ParseInt32(number, &found[axis][v])) {
-                std::snprintf(error, errorSize,
-                              "line %d: '%.*s' is not a signed 32-bit integer (%s)", lineNumber,
-                              static_cast<int>(number.length < 40 ? number.length : 40),
-                              number.start, name);
+                std::snprintf(error, errorSize, "line %d: '%s' is not a signed 32-bit integer (%s)",
+                              lineNumber, EchoOf(number).text, name);
                 return false;
             }
         }

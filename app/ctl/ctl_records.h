@@ -21,7 +21,8 @@ constexpr std::int32_t kRecordOffsetMax = (1 << 27) - 1;
 // within the ranges above (a divisor of 0 or below is refused). Other lines (calib-solve's `expected`,
 // `coefficients`, `fit`) are passed over, but a line whose first word is
 // "record" or begins with "record-" and is neither of the two is an error.
-// On false `error` names the line and the fault and `records` is untouched.
+// On false `error` names the line and the fault (words of the file in it as
+// printable text, device/name_text.h) and `records` is untouched.
 bool ParseRecordsText(const char* text, std::size_t length, std::int32_t records[2][4],
                       char* error, std::size_t errorSize);
 

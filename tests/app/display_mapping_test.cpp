@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "app/mapping_advice.h"
@@ -82,24 +83,76 @@ TEST(SizeAsShown, SwapsForAQuarterTurnOnly) {
     EXPECT_EQ(TargetRadiusPixels(10, 1024, h, 0), 39);
 }
 
-const MappingSubject kSubject = {0xFFFE, 0x0001, "Virtual touch controller 1", "DUMMY1"};
+const MappingSubject kSubject = {0xFFFE, 0x0001, "Virtual touch controller 1", "DUMMY1",
+                                 true, "pci-0000:00:14.0-usb-0:2:1.0", ""};
 
-TEST(XorgSnippet, MatchesTheControllerAndSetsTheMatrix) {
-    char path[128];
-    XorgSnippetPath(kSubject, path, sizeof path);
-    EXPECT_STREQ(path, "/etc/X11/xorg.conf.d/99-kelcalib-fffe-0001.conf");
+TEST(PersistFiles, NameOneControllerByWhereItIsAttached) {
+    MappingSubject other = kSubject;
+    other.place = "pci-0000:00:14.0-usb-0:3:1.0";
+    PersistFiles first{};
+    PersistFiles second{};
+    ASSERT_TRUE(PersistFilesFor(kSubject, &first));
+    ASSERT_TRUE(PersistFilesFor(other, &second));
+    EXPECT_EQ(std::string(first.snippetPath).rfind("/etc/X11/xorg.conf.d/99-kelcalib-fffe-0001-", 0), 0u)
+        << first.snippetPath;
+    EXPECT_EQ(std::string(first.rulePath).rfind("/etc/udev/rules.d/71-kelcalib-fffe-0001-", 0), 0u)
+        << first.rulePath;
+    EXPECT_STRNE(first.snippetPath, second.snippetPath);
+    EXPECT_STRNE(first.rulePath, second.rulePath);
+    EXPECT_STRNE(first.tag, second.tag);
+
+    char rule[1024];
+    ASSERT_TRUE(FormatUdevTagRule(kSubject, first, rule, sizeof rule));
+    const std::string r = rule;
+    EXPECT_EQ(r.rfind(std::string(kPersistMarker) + "\n", 0), 0u) << r;
+    EXPECT_NE(r.find("ATTRS{id/vendor}==\"fffe\", ATTRS{id/product}==\"0001\", "
+                     "ENV{ID_PATH}==\"pci-0000:00:14.0-usb-0:2:1.0\", "
+                     "ENV{ID_INPUT.tags}=\"$env{ID_INPUT.tags}," + std::string(first.tag) + "\""),
+              std::string::npos) << r;
+    MappingSubject byPhys = kSubject;
+    byPhys.placeByIdPath = false;
+    byPhys.place = "usb-0000:00:14.0-2/input0";
+    byPhys.uniq = "A1B2";
+    PersistFiles physFiles{};
+    ASSERT_TRUE(PersistFilesFor(byPhys, &physFiles));
+    ASSERT_TRUE(FormatUdevTagRule(byPhys, physFiles, rule, sizeof rule));
+    EXPECT_NE(std::string(rule).find("ATTRS{phys}==\"usb-0000:00:14.0-2/input0\", ATTRS{uniq}==\"A1B2\""),
+              std::string::npos) << rule;
+    // No place, or one a udev rule could not match literally: no files.
+    for (const char* place : {"", "a\"b", "usb-*", "two words"}) {
+        MappingSubject bad = kSubject;
+        bad.place = place;
+        EXPECT_FALSE(PersistFilesFor(bad, &physFiles)) << place;
+    }
+}
+
+TEST(XorgSnippet, MatchesTheTagAndSetsTheMatrix) {
+    PersistFiles files{};
+    ASSERT_TRUE(PersistFilesFor(kSubject, &files));
     const double m[9] = {0.561404, 0, 0.438596, 0, 1, 0, 0, 0, 1};
-    char text[1024];
-    ASSERT_TRUE(FormatXorgSnippet(kSubject, m, text, sizeof text));
+    char text[1536];
+    ASSERT_TRUE(FormatXorgSnippet(kSubject, files, m, text, sizeof text));
     const std::string s = text;
+    EXPECT_EQ(s.rfind(std::string(kPersistMarker) + "\n", 0), 0u) << s;
     EXPECT_NE(s.find("Section \"InputClass\""), std::string::npos) << s;
-    EXPECT_NE(s.find("MatchUSBID \"fffe:0001\""), std::string::npos) << s;
+    EXPECT_NE(s.find("MatchTag \"" + std::string(files.tag) + "\""), std::string::npos) << s;
+    EXPECT_EQ(s.find("MatchUSBID"), std::string::npos) << s;
     EXPECT_NE(s.find("Option \"TransformationMatrix\" \"0.561404 0 0.438596 0 1 0 0 0 1\""),
               std::string::npos) << s;
     EXPECT_NE(s.find("EndSection\n"), std::string::npos) << s;
+    // A name that is not printable text stays out of the comment.
+    MappingSubject raw = kSubject;
+    raw.inputName = "x\rSection \"Files\"";
+    ASSERT_TRUE(FormatXorgSnippet(raw, files, m, text, sizeof text));
+    EXPECT_EQ(std::string(text).find('\r'), std::string::npos) << text;
     char small[40];
-    EXPECT_FALSE(FormatXorgSnippet(kSubject, m, small, sizeof small));
+    EXPECT_FALSE(FormatXorgSnippet(kSubject, files, m, small, sizeof small));
     EXPECT_EQ(std::string(small).size(), sizeof small - 1) << "cut short, terminated";
+    char earlier[128];
+    EarlierXorgSnippetPath(kSubject, earlier, sizeof earlier);
+    EXPECT_STREQ(earlier, "/etc/X11/xorg.conf.d/99-kelcalib-fffe-0001.conf");
+    EXPECT_TRUE(IsEarlierSnippetName("99-kelcalib-fffe-0001.conf"));
+    EXPECT_FALSE(IsEarlierSnippetName(std::strrchr(files.snippetPath, '/') + 1));
 }
 
 TEST(DetectCompositor, FromTheSessionsEnvironment) {
@@ -133,7 +186,7 @@ TEST(CompositorStep, NamesTheDeviceAsTheCompositorDoesAndTheOutput) {
         Compositor compositor;
         const char* mustHold;
     } cases[] = {
-        {Compositor::kSway, "swaymsg input \"65534:1:Virtual_touch_controller_1\" map_to_output DUMMY1"},
+        {Compositor::kSway, "swaymsg input \"65534:1:Virtual_touch_controller_1\" map_to_output \"DUMMY1\""},
         {Compositor::kHyprland, "name = virtual-touch-controller-1\n    output = DUMMY1"},
         {Compositor::kGnome, "touchscreens/fffe:0001/ output"},
         {Compositor::kKde, "\"Virtual touch controller 1\" and set its\ntarget display to DUMMY1"},
@@ -143,6 +196,24 @@ TEST(CompositorStep, NamesTheDeviceAsTheCompositorDoesAndTheOutput) {
     for (const auto& c : cases) {
         char text[1024];
         EXPECT_TRUE(FormatCompositorStep(c.compositor, kSubject, text, sizeof text));
+        EXPECT_NE(std::string(text).find(c.mustHold), std::string::npos) << text;
+    }
+    // An output name each syntax must quote, or cannot hold, and none.
+    const struct {
+        Compositor compositor;
+        const char* output;
+        const char* mustHold;
+    } quoted[] = {
+        {Compositor::kSway, "Dell \"U2\" 1", "map_to_output \"Dell \\\"U2\\\" 1\"\n"},
+        {Compositor::kWeston, "Dell \"U2\" 1", "ENV{WL_OUTPUT}=\"OUTPUT\""},
+        {Compositor::kHyprland, "a b", "output = OUTPUT\n"},
+        {Compositor::kSway, "", "map_to_output \"OUTPUT\""},
+    };
+    for (const auto& c : quoted) {
+        MappingSubject subject = kSubject;
+        subject.outputName = c.output;
+        char text[1024];
+        EXPECT_TRUE(FormatCompositorStep(c.compositor, subject, text, sizeof text));
         EXPECT_NE(std::string(text).find(c.mustHold), std::string::npos) << text;
     }
 }

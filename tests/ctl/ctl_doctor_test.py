@@ -4,9 +4,10 @@ the cursor. Played by ctl_test.py, whose Linux scenarios take these in.
 
 The system doctor reads is planted under a root of the scenario's own
 (KELCALIB_SYSTEM_ROOT): sysfs for the controller's event device, udev's
-rules and database, X's configuration, tslib's file. The X server is Xorg
-with two monitors (tests/e2e_linux/xserver.py; root only), whose XTEST
-pointer stands for the controller's X device."""
+rules and database, X's configuration, tslib's file, a kelcalib file of the
+earlier layout. The X server is Xorg with two monitors
+(tests/e2e_linux/xserver.py; root only), whose XTEST pointer stands for the
+controller's X device."""
 import json
 import os
 import shutil
@@ -122,6 +123,8 @@ def doctor_names_each_problem(run):
                 lambda: os.remove(root + "/etc/X11/xorg.conf.d/50-touch.conf"))
         planted("tslib", lambda: write(root, "/etc/pointercal", "65536 0 0 0 65536 0 65536\n"),
                 lambda: os.remove(root + "/etc/pointercal"))
+        planted("kelcalib file", lambda: write(root, "/etc/X11/xorg.conf.d/99-kelcalib-fffe-0001.conf", "# old\n"),
+                lambda: os.remove(root + "/etc/X11/xorg.conf.d/99-kelcalib-fffe-0001.conf"))
         status, out, err = run.ctl("doctor", env={"KELCALIB_SYSTEM_ROOT": root, "DISPLAY": x.display})
         run.equal((status, out[-1:]), (0, ["0 problems found"]), "text report, everything put back")
     finally:

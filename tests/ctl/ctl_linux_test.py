@@ -3,6 +3,7 @@ command (the abort command still goes out), watch ending on its own, a
 refused commit, the lock on the controller's node, exit statuses of
 permission and other problems, and names with bytes a terminal would obey.
 Played by ctl_test.py, whose Linux scenarios take these in."""
+import fcntl
 import json
 import signal
 import subprocess
@@ -109,6 +110,19 @@ def in_use(run):
     run.equal(run.commands(), ["Q", "Rs"], "only watch's cue and abort")
 
 
+def a_reader_keeps_no_one_out(run):
+    """A program that may only read the node holds every lock it can take
+    (flock and a read lock): reset still goes through."""
+    lock = run.conf + ".hidraw0.lock"
+    open(lock, "a").close()
+    with open(lock, "r") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        fcntl.lockf(held, fcntl.LOCK_SH)
+        status, out, err = run.ctl("reset", "--yes")
+    run.equal((status, err), (0, []), "reset while a reader holds its locks")
+    run.equal(run.commands(), ["Cx", "Cy", "CS", "WC"], "the whole reset")
+
+
 def not_a_permission_problem(run):
     """A controller whose descriptor cannot be read is no permission problem: exit 3, not 4."""
     status, out, err = run.ctl("reset", "--yes", "--index", "2")
@@ -116,11 +130,19 @@ def not_a_permission_problem(run):
 
 
 def names_escaped(run):
+    """A product string with ESC, a byte that is not UTF-8, LF and the C1
+    CSI (U+009B): taken in as printable text, the same in text and JSON, in
+    list and doctor."""
+    shown = "T\\x1B[31m\\xFF\\x0A\\xC2\\x9Bok"
     status, out, err = run.ctl("list")
-    run.equal(out[0] if out else None, "controller 0: T\\x1B[31m\\xFF\\x0Aok", "text: \\xNN for the rest")
+    run.equal(out[0] if out else None, "controller 0: " + shown, "text: \\xNN for each such byte")
     status, out, err = run.ctl("list", "--json")
-    run.check("\x1b" not in "".join(out), "no raw escape in the JSON")
-    run.equal(json.loads("".join(out))["controllers"][0]["name"], "T\x1b[31m\ufffd\nok", "JSON")
+    run.equal(json.loads("".join(out))["controllers"][0]["name"], shown, "JSON: the same text")
+    status, out, err = run.ctl("doctor")
+    run.check(out and out[0].startswith("controller 0: /dev/hidraw0 (%s," % shown), "doctor: %r" % out[:1])
+    for args in (["list"], ["list", "--json"], ["doctor"]):
+        status, out, err = run.ctl(*args)
+        run.check(not any(c in "".join(out + err) for c in "\x1b\x9b\r"), "%s: no raw control" % args)
 
 
 def permission(run):
@@ -142,7 +164,8 @@ SCENARIOS = {
     "reset_interrupted": (reset_interrupted, ["controller", "store STORE", "fault slow 300"]),
     "write_refused": (write_refused, ["controller", "store STORE", "fault reject 8 after-accepts 3"]),
     "in_use": (in_use, ["controller", "store STORE"]),
+    "a_reader_keeps_no_one_out": (a_reader_keeps_no_one_out, ["controller", "store STORE"]),
     "not_a_permission_problem": (not_a_permission_problem,
                                  ["controller", "descriptor-size 5000", "controller"]),
-    "names_escaped": (names_escaped, ["controller", "name-bytes 54 1b 5b 33 31 6d ff 0a 6f 6b"]),
+    "names_escaped": (names_escaped, ["controller", "name-bytes 54 1b 5b 33 31 6d ff 0a c2 9b 6f 6b"]),
 }

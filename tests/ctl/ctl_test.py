@@ -264,6 +264,9 @@ MALFORMED = [
     ("record-x 2 0 10 1\nrecord-y 0 2 20 1\nrecord-x 2 0 10 1\n", "line 3:", "a second record-x"),
     ("record-z 2 0 10 1\n", "line 1:", "an unknown record"),
     ("", "no record-x", "empty"),
+    # A terminal's controls in the file come back as text (OSC, then C1 CSI).
+    ("record-x 2 0 1\x1b]0;x\x07 1\nrecord-y 0 2 20 1\n", "'1\\x1B]0;x\\x07'", "OSC in a number"),
+    ("record-\u009b2J 2 0 10 1\n", "'record-\\xC2\\x9B2J'", "C1 CSI in a record's name"),
 ]
 
 
@@ -312,7 +315,32 @@ def usage(run):
     run.equal(run.commands(), [], "nothing sent")
 
 
+def calibration_running(run):
+    """While kelcalib.exe calibrates (its one-copy mutex held, here by
+    hold-mutex.exe), reset and apply refuse with one line and send nothing;
+    list and watch go on; once it has ended, reset goes through."""
+    holder = subprocess.Popen(["wine", OPTIONS.hold_mutex], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              text=True)
+    try:
+        run.equal(holder.stdout.readline().strip(), "held", "the calibration's mutex held")
+        for args, text in ((["reset", "--yes"], None), (["apply", "--yes"], "record-x 2 0 10 1\nrecord-y 0 2 20 1\n")):
+            status, out, err = run.ctl(*args, stdin=text)
+            run.refused(status, out, err, 1, "%s while kelcalib.exe runs" % args[0])
+            run.check(err and "kelcalib.exe is calibrating" in err[0], "%s: says why (%r)" % (args[0], err))
+        run.equal(run.commands(), [], "nothing sent by reset or apply")
+        run.equal(run.ctl("list")[0], 0, "list goes on")
+        run.equal(run.ctl("watch", "--seconds", "1")[0], 0, "watch goes on")
+    finally:
+        holder.stdin.close()
+        holder.wait(timeout=60)
+    status, out, err = run.ctl("reset", "--yes")
+    run.equal(status, 0, "reset once the calibration has ended (%r)" % err)
+    run.equal(run.store(), IDENTITY_STORE, "committed then")
+
+
 OTHER = "other-device 0x845E 0x0001"
+# What only Windows has: the calibration program's one-copy mutex.
+WINE_SCENARIOS = {"calibration_running": (calibration_running, ["controller", "store STORE"])}
 SCENARIOS = {
     "list_none": (list_none, [OTHER]),
     "list_one": (list_one, ["controller", "layout vendor", "product-id 0x42", "report-length 64", "report-ids 01",
@@ -334,7 +362,7 @@ LINUX_SCENARIOS = dict(ctl_linux_test.SCENARIOS, **ctl_doctor_test.SCENARIOS)
 
 
 def scenarios():
-    return dict(SCENARIOS, **LINUX_SCENARIOS) if OPTIONS.platform == "linux" else SCENARIOS
+    return dict(SCENARIOS, **(LINUX_SCENARIOS if OPTIONS.platform == "linux" else WINE_SCENARIOS))
 
 
 def run_scenario(name):
@@ -350,6 +378,7 @@ def main():
     parser.add_argument("--runner", help="Linux: with-vc-hidraw, which preloads the interposer")
     parser.add_argument("--solve", help="the native calib-solve (apply reads its output)")
     parser.add_argument("--x-props", help="Linux: x-input-props, which plants X device properties")
+    parser.add_argument("--hold-mutex", help="Windows: hold-mutex.exe, which holds kelcalib.exe's mutex")
     parser.add_argument("--list", action="store_true", help="list the scenarios")
     parser.add_argument("scenarios", nargs="*")
     OPTIONS = parser.parse_args()
@@ -362,6 +391,8 @@ def main():
     unknown = [s for s in OPTIONS.scenarios if s not in scenarios()]
     if unknown:
         parser.error("unknown scenario %s (--list names them)" % ", ".join(unknown))
+    if OPTIONS.platform == "wine" and not OPTIONS.hold_mutex:
+        parser.error("--hold-mutex is required under Wine")
     if OPTIONS.platform == "wine" and not os.environ.get("WINEPREFIX"):
         parser.error("WINEPREFIX is not set: run under ./check's Wine session")
     if OPTIONS.platform == "linux" and not (OPTIONS.runner and OPTIONS.x_props):

@@ -21,6 +21,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import e2e  # noqa: E402  (the Windows scenarios' log parsing, solve and checks)
 import linux_run  # noqa: E402
+import persist_scenarios  # noqa: E402
 import screens_and_controllers  # noqa: E402
 import ways_out  # noqa: E402
 from calibration_scenarios import abandon_by, coincident_touches, second_copy  # noqa: E402
@@ -132,7 +133,8 @@ def escape_during_transfers(run):
 def wayland(run):
     """SDL's Wayland driver on weston (its X11 backend in this Xvfb, the kiosk
     shell): the pointer path only, xdotool's clicks reaching the Wayland
-    client as mouse events from weston's seat."""
+    client as mouse events from weston's seat; after Yes the advice names
+    the output as weston does."""
     run.on_wayland("x11")
     run.start()
     run.wait_cues(1)
@@ -143,6 +145,8 @@ def wayland(run):
     points = run.raw_points()
     if run.equal(points, STRAIGHT_POINTS, "the raw points of the 1024 x 768 output"):
         check_committed(run, points)
+    # weston names its output screen0 (SDL: the make and model).
+    run.check('ENV{WL_OUTPUT}="screen0"' in run.output(), "the advice names weston's output:\n" + run.output())
 
 
 def wayland_without_seat(run):
@@ -308,6 +312,9 @@ SCENARIOS = {
 }
 SCENARIOS.update(screens_and_controllers.SCENARIOS)
 SCENARIOS.update(ways_out.SCENARIOS)
+SCENARIOS.update(persist_scenarios.SCENARIOS)
+TWO_MONITORS = (screens_and_controllers.TWO_MONITORS | persist_scenarios.TWO_MONITORS
+                | ways_out.TWO_MONITORS)
 
 
 def run_scenario(name):
@@ -315,14 +322,14 @@ def run_scenario(name):
     if callable(entry):
         entry = (entry, [])
     function, lines = entry
-    two_monitors = (name == "second_display" or name in screens_and_controllers.TWO_MONITORS
-                    or name in ways_out.TWO_MONITORS)
+    two_monitors = name == "second_display" or name in TWO_MONITORS
     if two_monitors and os.geteuid() != 0:
         print("%s: SKIPPED: Xorg with the dummy driver runs as root only" % name)
         return None
     try:
         run = LinuxRun(name, lines or [], devices=lines is not None, two_monitors=two_monitors,
-                       rotated=name in screens_and_controllers.ROTATED)
+                       rotated=name in screens_and_controllers.ROTATED,
+                       two_screens=name in persist_scenarios.TWO_SCREENS)
     except RuntimeError as error:
         print("%s: FAIL: %s" % (name, error))
         return False
@@ -337,6 +344,8 @@ def main():
     parser.add_argument("--solve", help="calib-solve")
     parser.add_argument("--close-request", help="close-request")
     parser.add_argument("--x-props", help="x-input-props")
+    parser.add_argument("--ctl", help="kelcalib-ctl (doctor after a session that was killed)")
+    parser.add_argument("--relist-shim", help="relist_shim.c's library (another set of nodes at the second look)")
     parser.add_argument("--list", action="store_true", help="list the scenarios")
     parser.add_argument("scenarios", nargs="*")
     OPTIONS = parser.parse_args()
@@ -345,8 +354,9 @@ def main():
     if OPTIONS.list:
         print("\n".join(SCENARIOS))
         return 0
-    if not (OPTIONS.exe and OPTIONS.preload and OPTIONS.solve and OPTIONS.close_request and OPTIONS.x_props):
-        parser.error("--exe, --preload, --solve, --close-request and --x-props are required")
+    if not (OPTIONS.exe and OPTIONS.preload and OPTIONS.solve and OPTIONS.close_request and OPTIONS.x_props
+            and OPTIONS.ctl and OPTIONS.relist_shim):
+        parser.error("--exe, --preload, --solve, --close-request, --x-props, --ctl and --relist-shim are required")
     unknown = [s for s in OPTIONS.scenarios if s not in SCENARIOS]
     if unknown:
         parser.error("unknown scenario %s (--list names them)" % ", ".join(unknown))

@@ -39,7 +39,8 @@ class LinuxRun(e2e.Run):
     # The controller whose log entries entries() reads (its index in the config).
     watched = 0
 
-    def __init__(self, name, controller_lines, devices=True, two_monitors=False, rotated=False):
+    def __init__(self, name, controller_lines, devices=True, two_monitors=False, rotated=False,
+                 two_screens=False):
         self.name = name
         self.dir = tempfile.mkdtemp(prefix="kelcalib-e2e-linux-%s." % name)
         self.log = os.path.join(self.dir, "controller.log")
@@ -53,6 +54,8 @@ class LinuxRun(e2e.Run):
         self.weston = None
         if rotated:
             self.x = xserver.start_rotated()
+        elif two_screens:
+            self.x = xserver.start_xvfb(more_screens=[(800, 600)])
         else:
             self.x = xserver.start_two_monitors() if two_monitors else xserver.start_xvfb()
         os.environ["DISPLAY"] = self.x.display

@@ -21,15 +21,23 @@ DISPLAY_1_MATRIX = [1024 / 1824, 0, 800 / 1824, 0, 1, 0, 0, 0, 1]
 IDENTITY = [1, 0, 0, 0, 1, 0, 0, 0, 1]
 
 
-def plant_system(run, events):
+def plant_system(run, events, names=None):
     """A system root of the run's own (KELCALIB_SYSTEM_ROOT): for each
-    hidraw node N its input event device K, named as the kernel would."""
+    hidraw node N its input event device K (13:64+K), named as the kernel
+    would (or by `names`, bytes), attached where udev's ID_PATH says
+    (pci-0000:00:14.0-usb-0:N+2:1.0)."""
     root = os.path.join(run.dir, "system")
     for node, event in events.items():
         os.makedirs("%s/sys/class/hidraw/hidraw%d/device/input/input%d/event%d" % (root, node, event, event))
         os.makedirs("%s/sys/class/input/event%d/device" % (root, event))
-        with open("%s/sys/class/input/event%d/device/name" % (root, event), "w") as f:
-            f.write("KelCalib virtual controller %d\n" % node)
+        name = (names or {}).get(node, b"KelCalib virtual controller %d" % node)
+        with open("%s/sys/class/input/event%d/device/name" % (root, event), "wb") as f:
+            f.write(name + b"\n")
+        with open("%s/sys/class/input/event%d/dev" % (root, event), "w") as f:
+            f.write("13:%d\n" % (64 + event))
+        os.makedirs("%s/run/udev/data" % root, exist_ok=True)
+        with open("%s/run/udev/data/c13:%d" % (root, 64 + event), "w") as f:
+            f.write("E:ID_INPUT=1\nE:ID_PATH=pci-0000:00:14.0-usb-0:%d:1.0\n" % (node + 2))
     run.extra_env["KELCALIB_SYSTEM_ROOT"] = root
     return root
 
@@ -63,7 +71,7 @@ def by_index_and_device(run):
     and only it."""
     second_store = os.path.join(run.dir, "store1.txt")
     with open(run.conf + ".hidraw0.lock", "w") as held:
-        fcntl.flock(held, fcntl.LOCK_EX)
+        fcntl.lockf(held, fcntl.LOCK_EX)  # a write lock: a program that may write
         run.args = ["--index", "0"]
         run.start()
         press_ok(run)
@@ -86,6 +94,27 @@ def by_index_and_device(run):
     run.equal(run.trace(), PASS_TRACE + COMMIT_TRACE, "controller 1: nothing more")
     with open(second_store) as f:
         run.equal(f.read(), committed, "controller 1's store unchanged")
+
+
+def node_opened_itself(run):
+    """--device /dev/hidraw1 while another controller comes in before it
+    between two looks at /dev (relist_shim.c): the controller at the named
+    node when it was named is the one calibrated, not the one the second
+    look would count at its index."""
+    with open(run.conf) as f:
+        first = f.read()
+    relist = os.path.join(run.dir, "relist.conf")
+    with open(relist, "w") as f:
+        f.write(first.replace("controller\nstore %s/store1.txt" % run.dir,
+                              "controller\nstore %s/store-new.txt\ncontroller\nstore %s/store1.txt" % (run.dir, run.dir)))
+    preload = linux_run.OPTIONS.preload.split(":")
+    preload.insert(1 if "asan" in preload[0] else 0, linux_run.OPTIONS.relist_shim)
+    run.extra_env.update({"KELCALIB_TEST_RELIST_CONFIG": relist, "LD_PRELOAD": ":".join(preload)})
+    run.args = ["--device", "/dev/hidraw1"]
+    run.watched = 1
+    calibrate_and_answer_yes(run)
+    run.check(os.path.exists(os.path.join(run.dir, "store1.txt")), "the named controller calibrated")
+    run.check(not os.path.exists(os.path.join(run.dir, "store-new.txt")), "the one come in meanwhile untouched")
 
 
 def choice_refused(run):
@@ -199,15 +228,10 @@ def x_mapping(run):
     calibrate_and_answer_yes_after_start(run, first_cue=7)
     check_matrix(run, DISPLAY_1_MATRIX, "kept after Yes")
     said = run.output()
-    for line in ('MatchUSBID "fffe:0001"', 'Option "TransformationMatrix" "0.561404 0 0.438596 0 1 0 0 0 1"',
-                 "99-kelcalib-fffe-0001.conf"):
+    for line in ('ENV{ID_PATH}=="pci-0000:00:14.0-usb-0:2:1.0"', 'MatchTag "kelcalib_',
+                 'Option "TransformationMatrix" "0.561404 0 0.438596 0 1 0 0 0 1"',
+                 "/etc/X11/xorg.conf.d/99-kelcalib-fffe-0001-", "/etc/udev/rules.d/71-kelcalib-fffe-0001-"):
         run.check(line in said, "%r printed:\n%s" % (line, said))
-    again(run, ["--display", "1", "--persist"])
-    calibrate_and_answer_yes(run, first_cue=12)
-    path = os.path.join(root, "etc/X11/xorg.conf.d/99-kelcalib-fffe-0001.conf")
-    written = open(path).read() if os.path.exists(path) else ""
-    run.check('MatchUSBID "fffe:0001"' in written and "0.561404 0 0.438596" in written,
-              "the X configuration written: %r" % written)
 
 
 def calibrate_and_answer_yes_after_start(run, first_cue):
@@ -255,6 +279,7 @@ def rotated(run):
 SCENARIOS = {
     "by_index_and_device": (by_index_and_device, ["controller", "store {dir}/store1.txt"]),
     "choice_refused": (choice_refused, ["other-device 0x1234 0x0001"]),
+    "node_opened_itself": (node_opened_itself, ["controller", "store {dir}/store1.txt"]),
     "identify": (identify, ["fault no-packets", "controller"]),
     "identify_hangup": (identify_hangup, ["controller"]),
     "x_mapping": x_mapping,

@@ -76,13 +76,16 @@ def _display_from_fd(read_end, proc, what):
     return ":" + data.strip().decode()
 
 
-def start_xvfb(width=1024, height=768):
-    """An Xvfb on a free display number, 24-bit."""
+def start_xvfb(width=1024, height=768, more_screens=()):
+    """An Xvfb on a free display number, 24-bit; `more_screens` adds X screens
+    1, 2... of those sizes."""
     workdir = tempfile.mkdtemp(prefix="kelcalib-x.")
     os.chmod(workdir, 0o700)
     read_end, write_end = os.pipe()
-    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                             "%dx%dx24" % (width, height), "-nolisten", "tcp", "-noreset"],
+    screens = []
+    for number, size in enumerate([(width, height)] + list(more_screens)):
+        screens += ["-screen", str(number), "%dx%dx24" % size]
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end)] + screens + ["-nolisten", "tcp", "-noreset"],
                             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     try:
@@ -93,10 +96,11 @@ def start_xvfb(width=1024, height=768):
     return XServer(proc, display, workdir)
 
 
-def start_two_monitors(left=(800, 600), right=(1024, 768)):
+def start_two_monitors(left=(800, 600), right=(1024, 768), configdir=None):
     """Xorg with the dummy driver: monitor 0 of size `left` at 0,0 and monitor
-    1 of size `right` beside it. Needs root. Raises RuntimeError with the
-    reason when the server or xrandr fails."""
+    1 of size `right` beside it, reading also the configuration snippets in
+    `configdir`. Needs root. Raises RuntimeError with the reason (and the
+    server's log) when the server or xrandr fails."""
     workdir = tempfile.mkdtemp(prefix="kelcalib-xorg.")
     os.chmod(workdir, 0o700)
     conf = os.path.join(workdir, "xorg.conf")
@@ -104,13 +108,18 @@ def start_two_monitors(left=(800, 600), right=(1024, 768)):
         f.write(XORG_CONF % {"width": left[0] + right[0], "height": max(left[1], right[1])})
     read_end, write_end = os.pipe()
     log = os.path.join(workdir, "Xorg.log")
-    proc = subprocess.Popen(["Xorg", "-displayfd", str(write_end), "-config", conf, "-logfile", log,
-                             "-noreset", "-nolisten", "tcp", "-keeptty", "-novtswitch"],
+    more = ["-configdir", configdir] if configdir else []
+    proc = subprocess.Popen(["Xorg", "-displayfd", str(write_end), "-config", conf, "-logfile", log]
+                            + more + ["-noreset", "-nolisten", "tcp", "-keeptty", "-novtswitch"],
                             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     server = None
     try:
-        display = _display_from_fd(read_end, proc, "Xorg")
+        try:
+            display = _display_from_fd(read_end, proc, "Xorg")
+        except RuntimeError:
+            with open(log, errors="replace") as f:
+                raise RuntimeError("Xorg did not start:\n" + f.read()[-3000:])
         server = XServer(proc, display, workdir)
         env = server.env()
         mode = "%dx%d" % right

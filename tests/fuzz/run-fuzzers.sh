@@ -25,7 +25,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 case $seconds in ''|*[!0-9]*) echo "run-fuzzers: --seconds takes a whole number" >&2; exit 2 ;; esac
-[ ${#targets[@]} -gt 0 ] || targets=(receive_feature read_touch_point handshake solve vc_config hid_descriptor)
+[ ${#targets[@]} -gt 0 ] || targets=(receive_feature read_touch_point handshake solve vc_config hid_descriptor
+  records ctl_options kelcalib_options xorg_snippet doctor_scan)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target $(printf '%s_fuzz ' "${targets[@]}") >/dev/null

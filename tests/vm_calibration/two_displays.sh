@@ -11,10 +11,17 @@
 #             (section PANEL display-1, two passes, run with --persist) at
 #             the first question, after No, at the second question and
 #             after Yes (its output as OUT lines, the X configuration it
-#             wrote as CONF lines), then 20 landings across DUMMY1 (LAND,
-#             in DUMMY1's pixels), and once Xorg has started again with that
-#             configuration;
-#   DOCTOR    kelcalib-ctl --json doctor afterwards, and its exit status.
+#             wrote as CONF lines: the udev rule that tags the event device
+#             by where it is attached, and the X configuration that maps the
+#             tag; the tag udev gave it as TAGS), then 20 landings across
+#             DUMMY1 (LAND, in DUMMY1's pixels), and once Xorg has started
+#             again with that configuration;
+#   DOCTOR    kelcalib-ctl --json doctor afterwards, and its exit status;
+#   TWO       two identical controllers (fffe:0001), each a vc-uhid of its own
+#             with a touch file of its own, the first's panel on DUMMY0 and
+#             the second's on DUMMY1: each calibrated on its display with
+#             --persist, then, once Xorg has started again on what they
+#             wrote, each event device's matrix (MATRIX2 K: ...).
 # Leaves Xorg stopped; adds "two-displays" to $failed when a step fails.
 echo "TWO DISPLAYS"
 two_outputs() {
@@ -95,7 +102,8 @@ matrix after-yes
 # Where touches land in the session the calibration ends (DUMMY1's pixels).
 x_probe land /tmp/touch $w $h $grid | awk '{print $1, $2, $3, $4 - 800, $5}'
 sed 's/^/OUT: /' /tmp/app.log
-sed 's/^/CONF: /' /etc/X11/xorg.conf.d/99-kelcalib-fffe-0001.conf
+sed 's/^/CONF: /' /etc/X11/xorg.conf.d/99-kelcalib-fffe-0001-*.conf /etc/udev/rules.d/71-kelcalib-fffe-0001-*.rules
+echo "TAGS: $(udevadm info -q property -n $event | sed -n 's/^ID_INPUT.tags=//p')"
 # The X server started again reads the configuration written.
 stop_xorg
 two_outputs
@@ -110,4 +118,58 @@ report=$(kelcalib-ctl --json doctor)
 echo "DOCTOR $? $report"
 kill $uhid
 wait $uhid
+
+echo "TWO CONTROLLERS"
+rm -f /etc/X11/xorg.conf.d/99-kelcalib-* /etc/udev/rules.d/71-kelcalib-*
+for k in 0 1; do
+  rm -f /tmp/vc$k.log
+  printf 'log-file /tmp/vc%d.log\ncontroller\npanel straight\nstore /tmp/store%d.txt\n' $k $k >/tmp/vc$k.conf
+  echo none >/tmp/touch$k
+  vc-uhid /tmp/vc$k.conf --touch /tmp/touch$k >/tmp/uhid$k.out 2>&1 &
+  eval uhid$k=\$!
+  for n in $(seq 1 100); do grep -q ready /tmp/uhid$k.out && break; sleep 0.1; done
+done
+udevadm settle -t 10
+event_of() { echo /dev/input/$(basename $(ls -d /sys/class/hidraw/$(basename $1)/device/input/input*/event* | head -1)); }
+node0=$(sed -n 's/^device 0 //p' /tmp/uhid0.out) node1=$(sed -n 's/^device 0 //p' /tmp/uhid1.out)
+event0=$(event_of $node0) event1=$(event_of $node1)
+echo "NODES2: $node0 $event0 $node1 $event1"
+# Both X devices there (x-input-props finds a device by its node).
+xdevices() { for n in $(seq 1 100); do x-input-props matrix $event0 >/dev/null 2>&1 &&
+  x-input-props matrix $event1 >/dev/null 2>&1 && return; sleep 0.1; done; }
+xdevices
+kcues() { c=$(grep -c "EVENT Q cue" /tmp/vc$1.log 2>/dev/null); echo ${c:-0}; }
+ktouch() {  # ktouch K X Y W H: controller K's finger down at X, Y of its W x H panel, then up
+  echo "$2 $3 $4 $5" >/tmp/touch$1.next && mv /tmp/touch$1.next /tmp/touch$1
+  sleep 0.1
+  echo none >/tmp/touch$1.next && mv /tmp/touch$1.next /tmp/touch$1
+}
+kwait() { for n in $(seq 1 300); do [ "$(kcues $1)" -ge $2 ] && return 0; sleep 0.1; done; return 1; }
+# kpersist K NODE DISPLAY LEFT W H: a pass on controller K and Yes touched.
+kpersist() {
+  kelcalib --device $2 --display $3 --persist >/tmp/app$1.log 2>&1 &
+  app=$!
+  for i in 0 1 2 3; do
+    kwait $1 $((i + 1)) || { echo "controller $1: no cue $((i + 1))"; failed="$failed two-controllers"; }
+    sleep 0.7
+    x=$(( (i == 0 || i == 3 ? 1 : 4) * $5 / 5 )) y=$(( (i == 0 || i == 2 ? 1 : 4) * $6 / 5 ))
+    ktouch $1 $x $y $5 $6
+  done
+  kwait $1 5 || failed="$failed two-controllers"
+  for n in $(seq 1 100); do grep -q 'EVENT Cy accept' /tmp/vc$1.log && [ "$(grep -c 'EVENT Cy accept' /tmp/vc$1.log)" -ge 2 ] && break; sleep 0.1; done
+  yes=$(buttons | head -1 | awk -v left=$4 '{print $1 - left, $2}')
+  ktouch $1 $yes $5 $6
+  finish "persist $1"
+  sed "s/^/OUT$1: /" /tmp/app$1.log
+}
+kpersist 0 $node0 0 0 800 600
+kpersist 1 $node1 1 800 1024 768
+ls /etc/X11/xorg.conf.d/ /etc/udev/rules.d/ | sed 's/^/FILES2: /'
+stop_xorg
+two_outputs
+xdevices
+echo "MATRIX2 0: $(x-input-props matrix $event0)"
+echo "MATRIX2 1: $(x-input-props matrix $event1)"
+kill $uhid0 $uhid1
+wait $uhid0 $uhid1
 stop_xorg

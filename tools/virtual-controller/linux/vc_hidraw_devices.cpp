@@ -322,7 +322,11 @@ void VcHidrawRemoveFd(int fd) {
     if (lockFile >= 0) syscall(SYS_close, lockFile);
 }
 
-int VcHidrawFlock(int fd, int operation) {
+namespace {
+
+// The lock file of the node `fd` stands for, opened once per descriptor;
+// -1 with errno set.
+int LockFileOf(int fd) {
     State& state = Shared();
     int lockFile = -1;
     {
@@ -341,7 +345,21 @@ int VcHidrawFlock(int fd, int operation) {
             state.lockFiles[fd] = lockFile;
         }
     }
+    return lockFile;
+}
+
+}  // namespace
+
+int VcHidrawFlock(int fd, int operation) {
+    const int lockFile = LockFileOf(fd);
+    if (lockFile < 0) return -1;
     return static_cast<int>(syscall(SYS_flock, lockFile, operation));
+}
+
+int VcHidrawFcntlLock(int fd, int cmd, void* argument) {
+    const int lockFile = LockFileOf(fd);
+    if (lockFile < 0) return -1;
+    return static_cast<int>(syscall(SYS_fcntl, lockFile, cmd, argument));
 }
 
 int VcHidrawEntryOfFd(int fd) {

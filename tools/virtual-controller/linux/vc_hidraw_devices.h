@@ -57,6 +57,10 @@ int VcHidrawIoctl(int entry, unsigned long request, void* argument);
 // using the same config contend for each node as for a kernel's node.
 int VcHidrawFlock(int fd, int operation);
 
+// fcntl's record locks (F_SETLK, F_OFD_SETLK and their GETLK and waiting
+// forms) on a virtual node's descriptor, taken on the same lock file.
+int VcHidrawFcntlLock(int fd, int cmd, void* argument);
+
 // Re-reads the config and starts every device afresh. False when the
 // config cannot be read (there are then no devices).
 bool VcHidrawReload();

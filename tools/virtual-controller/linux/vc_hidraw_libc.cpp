@@ -8,8 +8,8 @@
 // read, as a hidraw node without input reports), so poll, read with
 // O_NONBLOCK, fcntl and exec behave as the kernel's would; the interposer
 // only tracks which descriptors stand for which device, through dup, dup2,
-// dup3, fcntl(F_DUPFD[_CLOEXEC]) and close, and takes flock on them over to
-// a lock file of each node (vc_hidraw_devices.h). Only absolute paths are
+// dup3, fcntl(F_DUPFD[_CLOEXEC]) and close, and takes flock and fcntl's
+// record locks on them over to a lock file of each node (vc_hidraw_devices.h). Only absolute paths are
 // recognised (also for openat).
 #undef _FORTIFY_SOURCE
 #include <dirent.h>
@@ -97,6 +97,9 @@ int FcntlCommon(int fd, int cmd, void* argument, const char* name) {
     static const auto nextFcntl = Next<FcntlFunction>("fcntl");
     static const auto nextFcntl64 = Next<FcntlFunction>("fcntl64");
     const FcntlFunction next = (std::strcmp(name, "fcntl64") == 0 && nextFcntl64 != nullptr) ? nextFcntl64 : nextFcntl;
+    const bool lock = cmd == F_SETLK || cmd == F_SETLKW || cmd == F_GETLK || cmd == F_OFD_SETLK ||
+                      cmd == F_OFD_SETLKW || cmd == F_OFD_GETLK;
+    if (lock && VcHidrawEntryOfFd(fd) >= 0) return VcHidrawFcntlLock(fd, cmd, argument);
     const int result = next(fd, cmd, argument);
     if (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC) return Duplicated(fd, result);
     return result;
