@@ -68,7 +68,10 @@ gcc -Wall -Wextra -O2 -o "$work/x-input-props" tests/e2e_linux/x_input_props.c -
 gcc -Wall -Wextra -O2 -static $(pkg-config --cflags libdrm) -o "$work/drm_probe" tests/vm_calibration/drm_probe.c
 g++ -Wall -Wextra -O2 -I. $(pkg-config --cflags sdl2) -o "$work/sdl_touch_probe" \
   tests/vm_calibration/sdl_touch_probe.cpp app/pointer_events_linux.cpp $(pkg-config --libs sdl2)
-kver=$(ls /boot/vmlinuz-* | sort -V | tail -1 | sed 's|/boot/vmlinuz-||')
+# The VM's kernel and its modules: Debian's package unpacked into
+# build/vm-cache/ (the machine's own kernel is not read).
+. "$vm_tools/kernel.sh"
+vm_kernel_fetch
 lib=/usr/lib/x86_64-linux-gnu
 
 # stage DIR FILE...: the programs into DIR/usr/bin, every library they or
@@ -99,7 +102,7 @@ kmod_list() {
     name=$(basename "$path")
     case $name in *.xz) name=${name%.xz}; xz -dc "$path" >"$dir/modules/$name" ;; *) cp "$path" "$dir/modules/$name" ;; esac
     grep -qx "$name" "$dir/modules/video-order" || echo "$name" >>"$dir/modules/video-order"
-  done < <(for m in "$@"; do modprobe -S "$kver" --show-depends "$m"; done)
+  done < <(vm_kernel_show_depends "$@")
 }
 
 # stage_udev DIR: udevd and the rules that classify input devices.
