@@ -9,6 +9,7 @@
 # Prints, per target, the executions, the time and the corpus size.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. scripts/lib.sh
 
 seconds=60
 runs=-1
@@ -27,8 +28,9 @@ done
 case $seconds in ''|*[!0-9]*) echo "run-fuzzers: --seconds takes a whole number" >&2; exit 2 ;; esac
 [ ${#targets[@]} -gt 0 ] || targets=(receive_feature read_touch_point handshake solve vc_config hid_descriptor)
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target $(printf '%s_fuzz ' "${targets[@]}") >/dev/null
+build_folder_check fuzz
+build_fuzzers() { cmake --preset fuzz && cmake --build --preset fuzz --target $(printf '%s_fuzz ' "${targets[@]}"); }
+build_with_progress "fuzz targets" build_fuzzers
 
 work=$(mktemp -d /tmp/kelcalib-fuzz.XXXXXX)
 trap 'rm -rf "$work"' EXIT

@@ -43,9 +43,20 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
+. scripts/lib.sh
 vm_tools=${VM_TOOLS:-tools/vm}
+modes="x11-touch kmsdrm-touch wayland-touch x11 kmsdrm"
+case ${1:-} in
+  -h|--help) sed -n '2,42p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
 videos=("$@")
-[ ${#videos[@]} -gt 0 ] || videos=(x11-touch kmsdrm-touch wayland-touch x11 kmsdrm)
+[ ${#videos[@]} -gt 0 ] || read -ra videos <<<"$modes"
+for video in "${videos[@]}"; do
+  case " $modes " in
+    *" $video "*) ;;
+    *) echo "run-calibration-in-vm: unknown mode '$video' (${modes// /, }; --help says more)" >&2; exit 2 ;;
+  esac
+done
 work=$(mktemp -d /tmp/kelcalib-vm-calibration.XXXXXX)
 qemu=
 cleanup() {
@@ -54,14 +65,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cmake --preset release-linux >/dev/null
-cmake --build --preset release-linux --target kelcalib kelcalib-ctl >/dev/null
-cmake --preset native >/dev/null
-cmake --build --preset native --target calib-solve >/dev/null
-if [ -z "${VC_UHID:-}" ]; then
-  cmake --build --preset native --target vc-uhid >/dev/null
-  VC_UHID=$(find build/native -name vc-uhid -type f -perm -u+x | head -1)
-fi
+build_folder_check release-linux native
+build_programs() {
+  cmake --preset release-linux &&
+    cmake --build --preset release-linux --target kelcalib kelcalib-ctl &&
+    cmake --preset native &&
+    cmake --build --preset native --target calib-solve $([ -n "${VC_UHID:-}" ] || echo vc-uhid)
+}
+build_with_progress "VM calibrations" build_programs
+[ -n "${VC_UHID:-}" ] || VC_UHID=$(find build/native -name vc-uhid -type f -perm -u+x | head -1)
 gcc -Wall -Wextra -O2 -static -o "$work/uinput_clicker" tests/vm_calibration/uinput_clicker.c
 gcc -Wall -Wextra -O2 -o "$work/x_probe" tests/vm_calibration/x_probe.c -lX11
 gcc -Wall -Wextra -O2 -o "$work/x-input-props" tests/e2e_linux/x_input_props.c -lX11 -lXi
