@@ -118,7 +118,7 @@ wine_session_wait_boot() {
   [ -n "${KELCALIB_BOOT_PID:-}" ] || return 0
   local pid=$KELCALIB_BOOT_PID
   KELCALIB_BOOT_PID=
-  wait "$pid" && [ -f "$WINEPREFIX/system.reg" ] || { echo "the Wine prefix $WINEPREFIX did not boot" >&2; return 1; }
+  wait "$pid" && [ -d "$WINEPREFIX/drive_c/windows/system32" ] || { echo "the Wine prefix $WINEPREFIX did not boot" >&2; return 1; }
 }
 
 # wine_session_persist <desktop-holder.exe>
