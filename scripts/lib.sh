@@ -98,7 +98,7 @@ build_folder_check() {
 # every 20 s that says it is still going (the last line the build printed,
 # and the time so far); prints the build's output only when it fails.
 build_with_progress() {
-  local label=$1 log pid status=0 started=$SECONDS next
+  local label=$1 log pid status=0 started=$SECONDS next step
   shift
   log=$(mktemp /tmp/kelcalib-build.XXXXXX)
   "$@" >"$log" 2>&1 &
@@ -107,7 +107,8 @@ build_with_progress() {
   while kill -0 "$pid" 2>/dev/null; do
     sleep 1
     if [ "$SECONDS" -ge "$next" ] && kill -0 "$pid" 2>/dev/null; then
-      say "$label: still building, $((SECONDS - started)) s so far ($(grep -o '\[ *[0-9]*%\].*' "$log" | tail -1 | cut -c1-70))"
+      step=$(grep -o '\[ *[0-9]*%\].*' "$log" | tail -1 | cut -c1-70)
+      say "$label: still building, $((SECONDS - started)) s so far${step:+ ($step)}"
       next=$((SECONDS + 20))
     fi
   done
