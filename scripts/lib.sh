@@ -34,8 +34,6 @@ PACKAGES_VM=(qemu-system-x86 busybox-static cpio gzip xz-utils kmod)
 # libinput driver, udev, and Mesa's drivers for KMS/DRM and Wayland.
 PACKAGES_VM_DISPLAYS=(xserver-xorg-core xserver-xorg-video-dummy xserver-xorg-input-libinput
                       x11-xserver-utils udev xvfb xdotool weston libgl1-mesa-dri libegl-mesa0)
-# Google Benchmark, for the bench preset.
-PACKAGES_BENCH=(libbenchmark-dev)
 
 say() { printf '==> %s\n' "$*" >&2; }
 
