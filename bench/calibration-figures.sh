@@ -19,20 +19,26 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 . tests/harness/wine-session.sh
 
+case ${1:-} in
+  -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
 runs=${1:-5}
 case $runs in ''|*[!0-9]*|0) echo "calibration-figures: RUNS is a whole number above 0" >&2; exit 2 ;; esac
 
-ensure_packages
+ensure_packages "${PACKAGES_BUILD[@]}" "${PACKAGES_WINDOWS[@]}" "${PACKAGES_X_DEMO[@]}" \
+  "${PACKAGES_RELEASE_WIN64[@]}"
 say "building ($(elapsed))"
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target kelcalib kelcalib_vc_hid kelcalib_vc_setupapi >/dev/null
-cmake --preset release-win64 >/dev/null
-cmake --build --preset release-win64 --target kelcalib >/dev/null
+build_folder_check demo release-win64
+build_figures() {
+  cmake --preset demo && cmake --build --preset demo --target kelcalib kelcalib_vc_hid kelcalib_vc_setupapi &&
+    cmake --preset release-win64 && cmake --build --preset release-win64 --target kelcalib
+}
+build_with_progress "figures" build_figures
 
 say "booting a throwaway Wine prefix ($(elapsed))"
 export KELCALIB_SCREEN_SIZE=1024x768
 wine_session_start
-install_virtual_controller build/windows/virtual-controller-dlls kelcalib.exe
+install_virtual_controller build/demo/virtual-controller-dlls kelcalib.exe
 work=$(mktemp -d /tmp/kelcalib-figures.XXXXXX)
 trap 'wine_session_stop; rm -rf "$work"' EXIT
 winpath() { echo "Z:${1//\//\\}"; }
@@ -44,7 +50,7 @@ panel straight
 CONF
 export KELCALIB_VC_CONFIG
 KELCALIB_VC_CONFIG=$(winpath "$work/controller.conf")
-exe=build/windows/app/kelcalib.exe
+exe=build/demo/app/kelcalib.exe
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 count() { grep -c -- "$1" "$log" 2>/dev/null || true; }

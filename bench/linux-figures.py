@@ -99,6 +99,11 @@ def one_run(server, work, with_window):
 
 
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] in ("-h", "--help"):
+        print(__doc__.strip())
+        return
+    if len(sys.argv) > 2 or (len(sys.argv) > 1 and not sys.argv[1].isdigit()):
+        sys.exit("linux-figures: takes one argument, RUNS (see --help)")
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 5
     if runs < 1:
         sys.exit("linux-figures: RUNS is a whole number above 0")

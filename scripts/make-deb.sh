@@ -34,6 +34,8 @@ install -D -m 0755 "$tool" "$root/usr/bin/kelcalib-ctl"
 strip --strip-all --remove-section=.comment --remove-section=.note "$root/usr/bin/kelcalib" \
   "$root/usr/bin/kelcalib-ctl"
 install -D -m 0644 "$rule" "$root/lib/udev/rules.d/70-kelcalib.rules"
+install -D -m 0644 res/kelcalib.desktop "$root/usr/share/applications/kelcalib.desktop"
+install -D -m 0644 res/kelcalib.svg "$root/usr/share/icons/hicolor/scalable/apps/kelcalib.svg"
 mkdir -p "$root/usr/share/man/man1" "$root/usr/share/doc/kelcalib" "$root/usr/share/metainfo"
 for page in kelcalib kelcalib-ctl; do
   sed -e "s/@KELCALIB_VERSION@/$version/" -e "s/@KELCALIB_VENDOR_ID@/$vid/" "res/$page.1" |

@@ -31,11 +31,13 @@ const char kUsageFormat[] =
     "  apply [--index N] --yes [FILE|-]  sends the record-x and record-y lines printed by\n"
     "                                    calib-solve (from FILE, or standard input) and commits\n"
     "                                    them\n"
-    "  doctor [--index N]                (Linux) what stands between a touch and the cursor, for\n"
-    "                                    each controller (or controller N): access to its node and\n"
-    "                                    the udev rule, its input event device, the X devices that\n"
-    "                                    read it and their mapping, and any calibration applied on\n"
-    "                                    top of the firmware's (udev, X, tslib), each with what to do\n"
+#ifndef _WIN32
+    "  doctor [--index N]                what stands between a touch and the cursor, for each\n"
+    "                                    controller (or controller N): access to its node and the\n"
+    "                                    udev rule, its input event device, the X devices that read\n"
+    "                                    it and their mapping, and any calibration applied on top of\n"
+    "                                    the firmware's (udev, X, tslib), each with what to do\n"
+#endif
     "\n"
     "Options:\n"
     "  --index N     the N-th controller of the vendor ID, counted from 0 (default 0)\n"
@@ -52,7 +54,18 @@ const char kUsageFormat[] =
     "  2  bad command line or records file; nothing was sent\n"
     "  3  no controller of the vendor ID (at that index)\n"
     "  4  a controller is there but this user may not open it\n"
-    "  5  doctor found a problem\n";
+#ifndef _WIN32
+    "  5  doctor found a problem\n"
+#endif
+    ;
+
+// The commands of this platform, for the errors that name them (doctor is
+// Linux's alone; on Windows it only says so).
+#ifdef _WIN32
+const char kCommandList[] = "list, watch, reset or apply";
+#else
+const char kCommandList[] = "list, watch, reset, apply or doctor";
+#endif
 
 struct CommandName {
     const char* word;
@@ -253,8 +266,7 @@ bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, cha
             }
             if (options->command == CtlCommand::kNone) {
                 std::snprintf(error, errorSize,
-                              "unknown command '%s' (list, watch, reset, apply or doctor)",
-                              EchoOf(word).text);
+                              "unknown command '%s' (%s)", EchoOf(word).text, kCommandList);
                 return false;
             }
             continue;
@@ -269,7 +281,7 @@ bool ParseCtlOptions(int argc, const char* const* argv, CtlOptions* options, cha
     }
 
     if (options->command == CtlCommand::kNone) {
-        std::snprintf(error, errorSize, "no command given (list, watch, reset, apply or doctor)");
+        std::snprintf(error, errorSize, "no command given (%s)", kCommandList);
         return false;
     }
     for (int slot = 0; slot < kOptionCount; ++slot) {

@@ -312,6 +312,8 @@ def usage(run):
         run.refused(status, out, err, 2, "usage %r" % args)
     status, out, err = run.ctl("--help")
     run.equal((status, "Exit status:" in out), (0, True), "--help")
+    # doctor is Linux's alone: Windows's --help does not offer it.
+    run.equal(any("doctor" in line for line in out), OPTIONS.platform == "linux", "doctor in --help")
     run.equal(run.commands(), [], "nothing sent")
 
 

@@ -9,6 +9,7 @@
 # Prints, per target, the executions, the time and the corpus size.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. scripts/lib.sh
 
 seconds=60
 runs=-1
@@ -28,8 +29,9 @@ case $seconds in ''|*[!0-9]*) echo "run-fuzzers: --seconds takes a whole number"
 [ ${#targets[@]} -gt 0 ] || targets=(receive_feature read_touch_point handshake solve vc_config hid_descriptor
   records ctl_options kelcalib_options xorg_snippet doctor_scan)
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target $(printf '%s_fuzz ' "${targets[@]}") >/dev/null
+build_folder_check fuzz
+build_fuzzers() { cmake --preset fuzz && cmake --build --preset fuzz --target $(printf '%s_fuzz ' "${targets[@]}"); }
+build_with_progress "fuzz targets" build_fuzzers
 
 work=$(mktemp -d /tmp/kelcalib-fuzz.XXXXXX)
 trap 'rm -rf "$work"' EXIT

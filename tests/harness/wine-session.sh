@@ -36,6 +36,10 @@ _wine_server_dir_remove() {
 }
 
 wine_session_stop() {
+  if [ -n "${KELCALIB_BOOT_PID:-}" ]; then
+    wait "$KELCALIB_BOOT_PID" 2>/dev/null || true
+    KELCALIB_BOOT_PID=
+  fi
   if [ -n "${WINEPREFIX:-}" ] && [ -d "${WINEPREFIX}" ] && [ -n "${KELCALIB_OWN_PREFIX:-}" ]; then
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
@@ -84,7 +88,9 @@ _wine_session_boot() {
 
 # wine_session_start [prefix-dir]
 # Without an argument the prefix is a new temporary directory that is deleted
-# at the end; with one, that prefix is used (and booted if it is new).
+# at the end; with one, that prefix is used (and booted if it is new). With
+# KELCALIB_BOOT_IN_BACKGROUND=1 the boot runs in the background (its process
+# KELCALIB_BOOT_PID) until wine_session_wait_boot.
 wine_session_start() {
   local prefix=${1:-}
   trap wine_session_stop EXIT
@@ -99,7 +105,20 @@ wine_session_start() {
   export WINEPREFIX=$prefix
   KELCALIB_OWN_PREFIX=1
   export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  _wine_session_boot
+  if [ -n "${KELCALIB_BOOT_IN_BACKGROUND:-}" ]; then
+    _wine_session_boot &
+    KELCALIB_BOOT_PID=$!
+  else
+    _wine_session_boot
+  fi
+}
+
+# wine_session_wait_boot: waits for a boot wine_session_start left running.
+wine_session_wait_boot() {
+  [ -n "${KELCALIB_BOOT_PID:-}" ] || return 0
+  local pid=$KELCALIB_BOOT_PID
+  KELCALIB_BOOT_PID=
+  wait "$pid" && [ -d "$WINEPREFIX/drive_c/windows/system32" ] || { echo "the Wine prefix $WINEPREFIX did not boot" >&2; return 1; }
 }
 
 # wine_session_persist <desktop-holder.exe>

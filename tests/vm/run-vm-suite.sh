@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The VM suite: builds the static test programs (vm preset), packs them into
-# an initramfs with the machine's own Debian kernel and its HID modules, boots
-# it in QEMU and checks the result line on the serial console. Exits non-zero
-# on any failure or when the VM does not finish in time.
+# an initramfs with Debian's kernel and its HID modules (unpacked into
+# build/vm-cache/, tools/vm/kernel.sh), boots it in QEMU and checks the result
+# line on the serial console. Exits non-zero on any failure or when the VM
+# does not finish in time.
 #
 #   tests/vm/run-vm-suite.sh [--filter GTEST_FILTER] [--keep-log FILE]
 #
@@ -10,12 +11,14 @@
 # fails the suite unless KELCALIB_ALLOW_SKIPS=1.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. scripts/lib.sh
 filter= keep=
 while [ $# -gt 0 ]; do
   case $1 in
     --filter) filter=$2; shift 2 ;;
     --keep-log) keep=$2; shift 2 ;;
-    *) echo "run-vm-suite: unknown argument '$1'" >&2; exit 2 ;;
+    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run-vm-suite: unknown argument '$1' (see --help)" >&2; exit 2 ;;
   esac
 done
 
@@ -25,9 +28,11 @@ t0=$(now)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The build's output only when it fails (glibc's static-link notes are noise).
-if ! { cmake --preset vm && cmake --build --preset vm --target vm_suite vc-uhid kelcalib-ctl; } >"$work/build.log" 2>&1; then
-  cat "$work/build.log" >&2
+# The build's output only when it fails (glibc's static-link notes are noise),
+# with a line every 20 s while it runs.
+build_folder_check vm
+build_vm() { cmake --preset vm && cmake --build --preset vm --target vm_suite vc-uhid kelcalib-ctl; }
+if ! build_with_progress "vm suite" build_vm; then
   echo "vm suite: FAILED (building the static programs)" >&2
   exit 1
 fi

@@ -43,9 +43,20 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
+. scripts/lib.sh
 vm_tools=${VM_TOOLS:-tools/vm}
+modes="x11-touch kmsdrm-touch wayland-touch x11 kmsdrm"
+case ${1:-} in
+  -h|--help) sed -n '2,42p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
 videos=("$@")
-[ ${#videos[@]} -gt 0 ] || videos=(x11-touch kmsdrm-touch wayland-touch x11 kmsdrm)
+[ ${#videos[@]} -gt 0 ] || read -ra videos <<<"$modes"
+for video in "${videos[@]}"; do
+  case " $modes " in
+    *" $video "*) ;;
+    *) echo "run-calibration-in-vm: unknown mode '$video' (${modes// /, }; --help says more)" >&2; exit 2 ;;
+  esac
+done
 work=$(mktemp -d /tmp/kelcalib-vm-calibration.XXXXXX)
 qemu=
 cleanup() {
@@ -54,21 +65,25 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cmake --preset release-linux >/dev/null
-cmake --build --preset release-linux --target kelcalib kelcalib-ctl >/dev/null
-cmake --preset native >/dev/null
-cmake --build --preset native --target calib-solve >/dev/null
-if [ -z "${VC_UHID:-}" ]; then
-  cmake --build --preset native --target vc-uhid >/dev/null
-  VC_UHID=$(find build/native -name vc-uhid -type f -perm -u+x | head -1)
-fi
+build_folder_check release-linux native
+build_programs() {
+  cmake --preset release-linux &&
+    cmake --build --preset release-linux --target kelcalib kelcalib-ctl &&
+    cmake --preset native &&
+    cmake --build --preset native --target calib-solve $([ -n "${VC_UHID:-}" ] || echo vc-uhid)
+}
+build_with_progress "VM calibrations" build_programs
+[ -n "${VC_UHID:-}" ] || VC_UHID=$(find build/native -name vc-uhid -type f -perm -u+x | head -1)
 gcc -Wall -Wextra -O2 -static -o "$work/uinput_clicker" tests/vm_calibration/uinput_clicker.c
 gcc -Wall -Wextra -O2 -o "$work/x_probe" tests/vm_calibration/x_probe.c -lX11
 gcc -Wall -Wextra -O2 -o "$work/x-input-props" tests/e2e_linux/x_input_props.c -lX11 -lXi
 gcc -Wall -Wextra -O2 -static $(pkg-config --cflags libdrm) -o "$work/drm_probe" tests/vm_calibration/drm_probe.c
 g++ -Wall -Wextra -O2 -I. $(pkg-config --cflags sdl2) -o "$work/sdl_touch_probe" \
   tests/vm_calibration/sdl_touch_probe.cpp app/pointer_events_linux.cpp $(pkg-config --libs sdl2)
-kver=$(ls /boot/vmlinuz-* | sort -V | tail -1 | sed 's|/boot/vmlinuz-||')
+# The VM's kernel and its modules: Debian's package unpacked into
+# build/vm-cache/ (the machine's own kernel is not read).
+. "$vm_tools/kernel.sh"
+vm_kernel_fetch
 lib=/usr/lib/x86_64-linux-gnu
 
 # stage DIR FILE...: the programs into DIR/usr/bin, every library they or
@@ -99,7 +114,7 @@ kmod_list() {
     name=$(basename "$path")
     case $name in *.xz) name=${name%.xz}; xz -dc "$path" >"$dir/modules/$name" ;; *) cp "$path" "$dir/modules/$name" ;; esac
     grep -qx "$name" "$dir/modules/video-order" || echo "$name" >>"$dir/modules/video-order"
-  done < <(for m in "$@"; do modprobe -S "$kver" --show-depends "$m"; done)
+  done < <(vm_kernel_show_depends "$@")
 }
 
 # stage_udev DIR: udevd and the rules that classify input devices.

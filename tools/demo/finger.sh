@@ -20,9 +20,9 @@ finger_wait_cues() {
   done
 }
 
-# finger_screenshot FILE
+# finger_screenshot FILE: the whole screen (ImageMagick's import).
 finger_screenshot() {
-  xwd -root -display "$DISPLAY" 2>/dev/null | /usr/bin/convert xwd:- "$1" 2>/dev/null || true
+  import -display "$DISPLAY" -window root "$1" 2>/dev/null || true
 }
 
 # finger_touch X Y: a tap at (X, Y) give or take up to 3 pixels.

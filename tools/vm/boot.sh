@@ -10,6 +10,7 @@
 # finish within TIMEOUT_SECONDS (default 240); QEMU is ended by its process ID
 # on every path.
 set -euo pipefail
+case ${1:-} in -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;; esac
 [ $# -ge 3 ] || { echo "usage: boot.sh KERNEL INITRD LOG [TIMEOUT_SECONDS] [KERNEL_ARGS...]" >&2; exit 2; }
 kernel=$1 initrd=$2 log=$3 limit=${4:-240}
 shift $(($# < 4 ? $# : 4))

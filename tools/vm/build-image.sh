@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# Builds the test VM's boot files from the machine's own Debian kernel:
+# Builds the test VM's boot files from Debian's kernel package, unpacked
+# into build/vm-cache/ (tools/vm/kernel.sh; nothing is installed):
 #   OUTDIR/vmlinux       the kernel, uncompressed (QEMU enters it directly, PVH)
 #   OUTDIR/initramfs.gz  busybox, the HID modules, /init and the given files
 #
 #   tools/vm/build-image.sh --out OUTDIR --init INIT [--add SRC[=DEST]]...
 #
 # SRC is copied to /bin/<name> in the image, or to DEST when given. The
-# uncompressed kernel is cached in build/vm-cache/ by kernel version, so a
-# rerun only repacks the initramfs. Needs linux-image-amd64, busybox-static,
-# kmod, cpio, gzip and xz-utils (KELCALIB_PACKAGES in scripts/lib.sh).
+# uncompressed kernel is kept beside the unpacked package, so a rerun only
+# repacks the initramfs. Needs busybox-static, kmod, cpio, gzip and xz-utils
+# (PACKAGES_VM in scripts/lib.sh).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-cache="$root/build/vm-cache"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/kernel.sh"
 
 die() { echo "build-image: $*" >&2; exit 1; }
+usage="usage: tools/vm/build-image.sh --out OUTDIR --init INIT [--add SRC[=DEST]]..."
 
 out= init=
 adds=()
@@ -22,19 +24,16 @@ while [ $# -gt 0 ]; do
     --out) out=$2; shift 2 ;;
     --init) init=$2; shift 2 ;;
     --add) adds+=("$2"); shift 2 ;;
-    *) die "unknown argument '$1' (usage: --out OUTDIR --init INIT [--add SRC[=DEST]]...)" ;;
+    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) die "unknown argument '$1' ($usage)" ;;
   esac
 done
-[ -n "$out" ] && [ -n "$init" ] || die "usage: --out OUTDIR --init INIT [--add SRC[=DEST]]..."
+[ -n "$out" ] && [ -n "$init" ] || die "$usage"
 [ -f "$init" ] || die "no init script '$init'"
 
-# The newest installed kernel that has both its image and its modules.
-kver=
-for image in $(ls /boot/vmlinuz-* 2>/dev/null | sort -V); do
-  v=${image#/boot/vmlinuz-}
-  [ -d "/lib/modules/$v" ] && kver=$v
-done
-[ -n "$kver" ] || die "no kernel with modules under /boot and /lib/modules (install linux-image-amd64)"
+vm_kernel_fetch || die "no kernel for the VM"
+kver=$VM_KERNEL_VERSION
+vmlinuz=$VM_KERNEL_ROOT/boot/vmlinuz-$kver
 busybox=$(command -v busybox || true)
 [ -n "$busybox" ] || die "no busybox (install busybox-static)"
 case $(ldd "$busybox" 2>&1 || true) in
@@ -44,15 +43,15 @@ esac
 
 # vmlinuz holds the kernel as an xz stream after the boot stub; the ELF inside
 # lets QEMU skip the BIOS and the kernel's own decompression.
-mkdir -p "$cache" "$out"
-vmlinux="$cache/vmlinux-$kver"
-if [ ! -s "$vmlinux" ] || [ "/boot/vmlinuz-$kver" -nt "$vmlinux" ]; then
-  offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "/boot/vmlinuz-$kver" | head -n 1 | cut -d: -f1)
-  [ -n "$offset" ] || die "/boot/vmlinuz-$kver holds no xz stream"
+mkdir -p "$out"
+vmlinux=$VM_KERNEL_ROOT/vmlinux
+if [ ! -s "$vmlinux" ]; then
+  offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$vmlinuz" | head -n 1 | cut -d: -f1)
+  [ -n "$offset" ] || die "$vmlinuz holds no xz stream"
   # (xz stops reading after the stream, so tail is not part of a pipeline whose status counts)
-  xz -dc --single-stream < <(tail -c +$((offset + 1)) "/boot/vmlinuz-$kver") >"$vmlinux.tmp" ||
-    die "could not decompress /boot/vmlinuz-$kver"
-  head -c 4 "$vmlinux.tmp" | grep -q 'ELF' || { rm -f "$vmlinux.tmp"; die "the kernel in /boot/vmlinuz-$kver is not an ELF"; }
+  xz -dc --single-stream < <(tail -c +$((offset + 1)) "$vmlinuz") >"$vmlinux.tmp" ||
+    die "could not decompress $vmlinuz"
+  head -c 4 "$vmlinux.tmp" | grep -q 'ELF' || { rm -f "$vmlinux.tmp"; die "the kernel in $vmlinuz is not an ELF"; }
   mv "$vmlinux.tmp" "$vmlinux"
 fi
 ln -f "$vmlinux" "$out/vmlinux" 2>/dev/null || cp "$vmlinux" "$out/vmlinux"
@@ -81,7 +80,7 @@ while read -r verb path _; do
     *) die "unexpected module file $path" ;;
   esac
   grep -qx "$name" "$stage/modules/order" || { echo "$name" >>"$stage/modules/order"; n=$((n + 1)); }
-done < <(for m in uhid hid-generic evdev; do modprobe -S "$kver" --show-depends "$m"; done)
+done < <(vm_kernel_show_depends uhid hid-generic evdev)
 [ "$n" -ge 4 ] || die "modprobe found only $n of the HID modules for $kver"
 
 for entry in "${adds[@]}"; do
