@@ -22,7 +22,17 @@ constexpr COLORREF kBackgroundColour = RGB(200, 200, 200);
 // loop. Returns the process exit code (1 for a second copy, else 0).
 int RunCalibrationProgram(HINSTANCE instance);
 bool EnableSystemProfilePrivilege();
+// The orientation of the primary display (0..3), or 10000 when no device is
+// flagged primary or its current mode cannot be read.
 std::int32_t QueryDisplayOrientation();
+// The same over the display enumeration given: EnumDisplayDevicesW and
+// EnumDisplaySettingsW, or stand-ins that list other displays.
+struct DisplayEnumeration {
+    BOOL(WINAPI* enumDevices)(LPCWSTR device, DWORD index, PDISPLAY_DEVICEW display, DWORD flags);
+    BOOL(WINAPI* enumSettings)(LPCWSTR device, DWORD mode, DEVMODEW* settings);
+};
+constexpr DWORD kMaxDisplayDevices = 64;
+std::int32_t PrimaryDisplayOrientation(const DisplayEnumeration& system);
 void RegisterCalibrationClass(HINSTANCE instance);
 bool CreateCalibrationWindow(HINSTANCE instance);
 // Width and height of gSession.screenRect, whichever way round its corners

@@ -26,18 +26,31 @@ bool EnableSystemProfilePrivilege() {
     return enabled;
 }
 
+std::int32_t PrimaryDisplayOrientation(const DisplayEnumeration& system) {
+    // The display devices are listed until the first index that fails; the
+    // one flagged primary is the display the window covers (device 0 need
+    // not be it).
+    for (DWORD index = 0; index < kMaxDisplayDevices; ++index) {
+        DISPLAY_DEVICEW display = {};
+        display.cb = sizeof(display);
+        if (!system.enumDevices(nullptr, index, &display, 0)) {
+            break;
+        }
+        if ((display.StateFlags & DISPLAY_DEVICE_PRIMARY_DEVICE) == 0) {
+            continue;
+        }
+        DEVMODEW mode = {};
+        mode.dmSize = sizeof(mode);
+        if (!system.enumSettings(display.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) {
+            return 10000;
+        }
+        return static_cast<std::int32_t>(mode.dmDisplayOrientation);
+    }
+    return 10000;
+}
+
 std::int32_t QueryDisplayOrientation() {
-    DISPLAY_DEVICEW display = {};
-    display.cb = sizeof(display);
-    if (!EnumDisplayDevicesW(nullptr, 0, &display, 0)) {
-        return 10000;
-    }
-    DEVMODEW mode = {};
-    mode.dmSize = sizeof(mode);
-    if (!EnumDisplaySettingsW(display.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) {
-        return 10000;
-    }
-    return static_cast<std::int32_t>(mode.dmDisplayOrientation);
+    return PrimaryDisplayOrientation(DisplayEnumeration{EnumDisplayDevicesW, EnumDisplaySettingsW});
 }
 
 void RegisterCalibrationClass(HINSTANCE instance) {

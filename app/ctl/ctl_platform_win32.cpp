@@ -43,6 +43,27 @@ bool ContainsIgnoringCase(const char* text, const char* part) {
     return false;
 }
 
+// Windows gives each top-level collection of a device an interface of its
+// own ("...&col01#...", "...&col02#..."), and keeps the collections it reads
+// itself (a controller's touch screen) from every program. Such a collection
+// beside one of the same vendor and product that opened is no controller
+// this account is shut out of.
+bool SystemCollectionBesideAnOpenedOne(const HidInterfaceInfo* interfaces, int count,
+                                       const HidInterfaceInfo& denied) {
+    const char* collection = std::strstr(denied.path, "&col");
+    if (collection == nullptr) collection = std::strstr(denied.path, "&COL");
+    if (collection == nullptr) return false;
+    const std::size_t prefix = static_cast<std::size_t>(collection - denied.path);
+    for (int i = 0; i < count; ++i) {
+        const HidInterfaceInfo& other = interfaces[i];
+        if (&other != &denied && other.queried && std::strlen(other.path) > prefix + 4 &&
+            _strnicmp(other.path, denied.path, prefix + 4) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void CtlCloseController() {
@@ -62,7 +83,8 @@ bool CtlDeniedAccess(const HidInterfaceInfo* interfaces, int count, std::uint16_
     for (int i = 0; i < count; ++i) {
         const HidInterfaceInfo& info = interfaces[i];
         wchar_t path[kWidePathMax];
-        if (info.queried || !ContainsIgnoringCase(info.path, vid) || !Wide(info.path, path)) {
+        if (info.queried || !ContainsIgnoringCase(info.path, vid) ||
+            SystemCollectionBesideAnOpenedOne(interfaces, count, info) || !Wide(info.path, path)) {
             continue;
         }
         HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

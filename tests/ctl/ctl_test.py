@@ -168,13 +168,18 @@ def list_foreign_first(run):
     status, out, err = run.ctl("list", "--all", "--json")
     run.equal(status, 0, "exit status")
     listed = json.loads("".join(out))
+    # Without report IDs in its descriptor, every ID is report 0 on Linux;
+    # Windows refuses every ID but 0 before any I/O.
+    ids = ["0x55", "0x01", "0x00"] if OPTIONS.platform == "linux" else ["0x00"]
     run.equal([(d["index"], d["report_ids"], d["feature_report_length"]) for d in listed["controllers"]],
-              [(0, ["0x55", "0x01", "0x00"], 101),
-               # Without report IDs in its descriptor, every ID is report 0 on Linux, as on Windows.
-               (1, ["0x55", "0x01", "0x00"] if OPTIONS.platform == "linux" else ["0x00"], 5)],
-              "two controllers after a foreign device")
-    run.equal([(d["vendor_id"], d["queried"], d["problem"]) for d in listed["other_devices"]],
-              [("0x845E", True, "vendor ID 0x845E is not 0xFFFE")], "the foreign device and why")
+              [(0, ids, 101), (1, ids, 5)], "two controllers after a foreign device")
+    others = [("0x845E", True, "vendor ID 0x845E is not 0xFFFE")]
+    if OPTIONS.platform == "wine":
+        # An interface per collection: each controller's touch screen, which
+        # the system keeps for itself, is not opened.
+        others += [(None, False, "cannot be opened")] * 2
+    run.equal([(d.get("vendor_id"), d["queried"], d["problem"].split(":")[0]) for d in listed["other_devices"]],
+              [(v, q, p.split(":")[0]) for v, q, p in others], "the foreign device and why")
     status, out, err = run.ctl("list")
     run.equal([l.split(":")[0] for l in out if l.startswith("controller")], ["controller 0", "controller 1"],
               "text without --all")
@@ -310,7 +315,7 @@ def usage(run):
 OTHER = "other-device 0x845E 0x0001"
 SCENARIOS = {
     "list_none": (list_none, [OTHER]),
-    "list_one": (list_one, ["controller", "product-id 0x42", "report-length 64", "report-ids 01",
+    "list_one": (list_one, ["controller", "layout vendor", "product-id 0x42", "report-length 64", "report-ids 01",
                             "descriptor-ids 01", "value-caps 2 4095 2047"]),
     "list_foreign_first": (list_foreign_first, [OTHER, "controller", "controller", "report-length 5",
                                                 "report-ids 00"]),

@@ -27,6 +27,7 @@ VcDeviceInfo Controller(std::uint16_t featureReportLength, std::int32_t valueCap
     info.logicalMax[0] = maxX;
     info.logicalMax[1] = maxY;
     info.logicalMax[2] = 1;
+    info.layout = VcLayout::kVendor;  // one collection: the protocol's holds the values
     return info;
 }
 
@@ -55,6 +56,19 @@ TEST_P(VirtualDeviceDescriptor, ReadsBackTheFactsItWasBuiltFrom) {
     EXPECT_EQ(summary.inputValueCount, c.valueCaps);
     EXPECT_EQ(summary.logicalMax[0], c.valueCaps >= 1 ? c.maxX : 0);
     EXPECT_EQ(summary.logicalMax[1], c.valueCaps >= 2 ? c.maxY : 0);
+
+    // The common layout: a touch screen collection with the values, then the
+    // vendor one with the feature report, the protocol's and without values.
+    VcDeviceInfo split = Controller(c.featureReportLength, c.valueCaps, c.maxX, c.maxY);
+    split.layout = VcLayout::kTouchAndVendor;
+    ASSERT_TRUE(Parse(VcReportDescriptor(split), &summary)) << summary.problem;
+    EXPECT_EQ(summary.collectionCount, 2);
+    EXPECT_EQ(summary.featureReportLength, c.featureReportLength);
+    if (c.featureReportLength > 0) {
+        EXPECT_EQ(summary.collection, 1);
+        EXPECT_EQ(summary.inputValueCount, 0);
+        EXPECT_EQ(summary.logicalMax[0], 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

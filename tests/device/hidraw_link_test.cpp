@@ -239,8 +239,8 @@ TEST_F(HidrawLink, PermissionProblemNamesTheNodeTheReasonAndTheRule) {
 }
 
 TEST_F(HidrawLink, ListsEveryNodeAndWhyItIsNotOurs) {
-    Present("other-device 0x845E 0x0021\ncontroller\nproduct-id 5\nreport-length 64\nvalue-caps 1 4095\n"
-            "controller\nvalue-caps 0\ncontroller\n",
+    Present("other-device 0x845E 0x0021\ncontroller\nlayout vendor\nproduct-id 5\nreport-length 64\n"
+            "value-caps 1 4095\ncontroller\nvalue-caps 0\ncontroller\n",
             "0", "3");
     HidInterfaceInfo list[3];
     ASSERT_EQ(ListHidInterfaces(kVendorId, list, 3), 4) << "the count of all, beyond the capacity";

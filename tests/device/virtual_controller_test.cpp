@@ -45,6 +45,7 @@ TEST(VcConfig, ParsesEverySetting) {
         "fault gone-after 12\n"
         "fault slow 40\n"
         "fault no-cr\n"
+        "layout vendor\n"
         "controller\n");
     EXPECT_EQ(config.logPath, "/tmp/some dir/vc.log");
     ASSERT_EQ(config.controllers.size(), 2u);
@@ -73,6 +74,7 @@ TEST(VcConfig, ParsesEverySetting) {
     EXPECT_EQ(c.faults.slowMs, 40u);
     EXPECT_TRUE(c.faults.noCr);
     EXPECT_FALSE(c.faults.silent);
+    EXPECT_EQ(c.layout, VcLayout::kVendor);
     // The second controller keeps the defaults.
     const VcControllerConfig& d = config.controllers[1];
     EXPECT_EQ(d.vendorId, 0xFFFE);
@@ -80,6 +82,7 @@ TEST(VcConfig, ParsesEverySetting) {
     EXPECT_EQ(d.valueCapCount, 2);
     EXPECT_EQ(d.logicalMax[0], 0x7FFF);
     EXPECT_EQ(d.faults.goneAfter, -1);
+    EXPECT_EQ(d.layout, VcLayout::kTouchAndVendor);
 }
 
 TEST(VcConfig, BadLinesAreNamed) {
@@ -103,6 +106,7 @@ TEST(VcConfig, BadLinesAreNamed) {
     EXPECT_EQ(ParseError("other-device 0x845E 1 sideways\n"),
               "line 1: 'other-device' takes 'refuses-open' or 'no-attributes' after the IDs, not 'sideways'");
     EXPECT_EQ(ParseError("controller\nreport-bytes 01 zz\n"), "line 2: 'report-bytes' takes hexadecimal bytes, not 'zz'");
+    EXPECT_EQ(ParseError("controller\nlayout touch\n"), "line 2: 'layout' needs 'touch-and-vendor' or 'vendor'");
 }
 
 TEST(VcConfig, MissingFileIsAnError) {

@@ -6,10 +6,13 @@ import subprocess
 import time
 
 from e2e import (BACKGROUND, COMMIT_TRACE, CONFIRM, FATAL, PASS_TRACE, SCREEN_TARGETS,
-                 check_committed, escape_with_nothing_committed, row_bands, target, xdotool)
+                 check_committed, check_straight, escape_with_nothing_committed, row_bands, target, xdotool)
 
 
-def full_calibration(panel, screenshot=False):
+def full_calibration(panel, screenshot=False, layout=None):
+    """A whole calibration on `panel`; on the controller's default layout (a
+    touch screen collection the program cannot open, then the vendor one it
+    calibrates through, without X or Y: 0x7FFF) or on `layout`."""
     def scenario(run):
         run.start()
         run.wait_cues(1)
@@ -29,7 +32,8 @@ def full_calibration(panel, screenshot=False):
         print("  panel %s: raw points %s, worst error at the targets %d device units" % (panel, points, worst))
         if panel == "straight":
             run.check(worst <= 2, "straight panel: every target within 2 device units (worst %d)" % worst)
-    return scenario, ["panel " + panel]
+            check_straight(run, points)
+    return scenario, ["panel " + panel] + (["layout " + layout] if layout else [])
 
 
 def check_first_target(run):

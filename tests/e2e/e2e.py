@@ -310,6 +310,22 @@ def apply_axis(record, raw):
     return quotient + offset
 
 
+# A straight panel on a 1024 x 768 screen touched exactly at the targets: the
+# raw points and records the Windows and the Linux program read and commit,
+# whichever collection layout the controller has (both checked against
+# calib-solve too).
+STRAIGHT_POINTS = [(13056, 13056), (52415, 52394), (52415, 13056), (13056, 52394)]
+STRAIGHT_RECORDS = ["Cx accept 17016 0 31 34066", "Cy accept 0 17025 28 34066"]
+
+
+def check_straight(run, points):
+    """The fixed raw points and records of a straight panel on 1024 x 768."""
+    if run.equal((run.width, run.height), (1024, 768), "the screen the fixed straight points are for"):
+        run.equal(points, STRAIGHT_POINTS, "the raw points of a straight panel")
+        records = [e for e in run.events() if e.startswith(("Cx accept", "Cy accept"))]
+        run.equal(records[-2:], STRAIGHT_RECORDS, "the records committed for them")
+
+
 PASS_TRACE = ["Cx", "get", "Cy", "get"] + ["Q", "get"] * 4 + ["Q", "Cx", "get", "Cy", "get"]
 COMMIT_TRACE = ["CS", "get", "WC", "get"]
 

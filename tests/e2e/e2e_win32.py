@@ -27,6 +27,8 @@ from fault_scenarios import (bad_replies, commit_refused, identity_refused, no_p
 
 SCENARIOS = {
     "full_straight": full_calibration("straight", screenshot=True),
+    # One vendor collection, its X and Y read (32767): the same points, the same records.
+    "full_straight_vendor_layout": full_calibration("straight", layout="vendor"),
     "full_mirrored": full_calibration("mirrored"),
     "full_swapped": full_calibration("swapped"),
     "full_offset": full_calibration("offset"),
@@ -37,10 +39,13 @@ SCENARIOS = {
     "wm_close": abandon("wm-close"),
     "no_controller": (no_controller, None),
     "identity_refused": (identity_refused, ["fault reject 8"]),
-    "logical_max_4095": (logical_maxima(4095), ["value-caps 2 4095 2047"]),
-    "logical_max_none": (logical_maxima(32767), ["value-caps 0"]),
+    # The maxima of the collection the program opens: one vendor collection
+    # holding the values.
+    "logical_max_4095": (logical_maxima(4095), ["layout vendor", "value-caps 2 4095 2047"]),
+    "logical_max_none": (logical_maxima(32767), ["layout vendor", "value-caps 0"]),
     # 0..0xFFFF written in two bytes: -1 to the HID class, so 0x7FFF.
-    "logical_max_ffff": (logical_maxima(32767), ["value-caps 2 65535 65535", "logical-max-bytes 2"]),
+    "logical_max_ffff": (logical_maxima(32767), ["layout vendor", "value-caps 2 65535 65535",
+                                                 "logical-max-bytes 2"]),
     "records_refused": (records_refused, ["fault reject 8 after-cues 5"]),
     "commit_refused": (commit_refused, ["fault reject 8 after-accepts 4"]),
     "coincident_touches": coincident_touches,

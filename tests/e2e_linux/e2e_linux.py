@@ -24,13 +24,8 @@ import linux_run  # noqa: E402
 import screens_and_controllers  # noqa: E402
 import ways_out  # noqa: E402
 from calibration_scenarios import abandon_by, coincident_touches, second_copy  # noqa: E402
-from e2e import COMMIT_TRACE, PASS_TRACE, check_committed  # noqa: E402
+from e2e import COMMIT_TRACE, PASS_TRACE, STRAIGHT_POINTS, STRAIGHT_RECORDS, check_committed  # noqa: E402
 from linux_run import EXIT, LinuxRun, check_first_target  # noqa: E402
-# A straight panel on a 1024 x 768 screen touched exactly at the targets: the
-# raw points and records that the Windows scenario on the same panel and
-# screen reads and commits (both checked against calib-solve).
-STRAIGHT_POINTS = [(13056, 13056), (52415, 52394), (52415, 13056), (13056, 52394)]
-STRAIGHT_RECORDS = ["Cx accept 17016 0 31 34066", "Cy accept 0 17025 28 34066"]
 
 
 # Scenarios -----------------------------------------------------------------
@@ -41,7 +36,7 @@ def answer_yes_by_touch(run):
         run.press(buttons[0])
 
 
-def full_calibration(panel, screenshot=False, logical_max=32767):
+def full_calibration(panel, screenshot=False, layout=None, logical_max=32767):
     def scenario(run):
         run.start()
         run.wait_cues(1)
@@ -57,10 +52,10 @@ def full_calibration(panel, screenshot=False, logical_max=32767):
         worst = check_committed(run, points, logical_max=logical_max)
         print("  panel %s: raw points %s, worst error %d device units" % (panel, points, worst))
         if panel == "straight":
-            run.equal(points, STRAIGHT_POINTS, "the raw points of the Windows straight scenario")
+            run.equal(points, STRAIGHT_POINTS, "the raw points of the Windows straight scenarios")
             records = [e for e in run.events() if e.startswith(("Cx accept", "Cy accept"))]
             run.equal(records[-2:], STRAIGHT_RECORDS, "the records the Windows program commits for them")
-    return scenario, ["panel " + panel]
+    return scenario, ["panel " + panel] + (["layout " + layout] if layout else [])
 
 
 def no_then_yes(run):
@@ -307,15 +302,22 @@ def options(run):
 
 SCENARIOS = {
     "options": options,
+    # The controller's default layout: the protocol's feature report in a
+    # vendor collection without X or Y beside the touch screen's (0x7FFF).
     "straight": full_calibration("straight", screenshot=True),
+    # One vendor collection, its X and Y read (32767): the same records, as
+    # the Windows scenario full_straight_vendor_layout commits.
+    "straight_vendor_layout": full_calibration("straight", layout="vendor"),
     # 0..0xFFFF written in two bytes reads as -1, so 0x7FFF, as on Windows
     # (the Windows scenario logical_max_ffff): the straight records again.
     "straight_two_byte_ffff": (full_calibration("straight")[0],
-                               ["panel straight", "value-caps 2 65535 65535", "logical-max-bytes 2"]),
-    # Logical maxima that are not the default: the records solved for 4095
-    # (the Windows scenario logical_max_4095).
+                               ["panel straight", "layout vendor", "value-caps 2 65535 65535",
+                                "logical-max-bytes 2"]),
+    # Logical maxima that are not the default, on the collection that holds
+    # both them and the protocol: the records solved for 4095 (the Windows
+    # scenario logical_max_4095).
     "logical_max_4095": (full_calibration("mirrored", logical_max=4095)[0],
-                         ["panel mirrored", "value-caps 2 4095 2047"]),
+                         ["panel mirrored", "layout vendor", "value-caps 2 4095 2047"]),
     "mirrored": full_calibration("mirrored"),
     "swapped": full_calibration("swapped"),
     "no_then_yes": no_then_yes,

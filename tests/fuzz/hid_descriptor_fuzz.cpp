@@ -8,7 +8,8 @@
 //      two maxima the generator counts itself as it writes the items: the
 //      parser must agree;
 //   3. a virtual controller's descriptor (vc_descriptor) for facts taken
-//      from the input: the parser must read those facts back.
+//      from the input, in either collection layout: the parser must read
+//      those facts back from the protocol's collection.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -297,7 +298,9 @@ void CheckGenerated(FuzzInput* in) {
 void CheckVirtualDevice(const std::uint8_t* data, std::size_t size) {
     FuzzInput in{data, size, 0};
     VcDeviceInfo info{};
-    info.isController = (TakeByte(&in) & 1) == 0;
+    const std::uint8_t kind = TakeByte(&in);
+    info.isController = (kind & 1) == 0;
+    info.layout = (kind & 2) == 0 ? VcLayout::kVendor : VcLayout::kTouchAndVendor;
     info.featureReportLength = TakeU16(&in);
     info.valueCapCount = TakeByte(&in) % 4;
     for (std::int32_t& maximum : info.logicalMax) maximum = TakeI32(&in);
@@ -306,9 +309,14 @@ void CheckVirtualDevice(const std::uint8_t* data, std::size_t size) {
     Check(ParseHidDescriptor(descriptor.data(), descriptor.size(), &summary), "a virtual descriptor refused");
     if (!info.isController) return;
     Check(summary.featureReportLength == info.featureReportLength, "virtual feature length differs");
-    Check(summary.inputValueCount == info.valueCapCount, "virtual value count differs");
-    Check(summary.logicalMax[0] == (info.valueCapCount > 0 ? info.logicalMax[0] : 0), "virtual maximum X");
-    Check(summary.logicalMax[1] == (info.valueCapCount > 1 ? info.logicalMax[1] : 0), "virtual maximum Y");
+    // Beside the touch screen collection the protocol's vendor collection
+    // holds no values (without a feature report the first collection is
+    // the protocol's).
+    const std::int32_t values =
+        info.layout == VcLayout::kTouchAndVendor && info.featureReportLength > 0 ? 0 : info.valueCapCount;
+    Check(summary.inputValueCount == values, "virtual value count differs");
+    Check(summary.logicalMax[0] == (values > 0 ? info.logicalMax[0] : 0), "virtual maximum X");
+    Check(summary.logicalMax[1] == (values > 1 ? info.logicalMax[1] : 0), "virtual maximum Y");
 }
 
 }  // namespace

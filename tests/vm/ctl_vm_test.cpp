@@ -125,7 +125,8 @@ TEST(VmCtl, ListShowsEachControllerWithItsFactsAndExits3WithoutOne) {
     {
         VmScene scene;
         ASSERT_TRUE(scene.Start("other-device 0x1234 0x0001\n" +
-                                Controller("report-length 64\nvalue-caps 2 4095 2047\ndescriptor-ids 01") +
+                                Controller("layout vendor\nreport-length 64\nvalue-caps 2 4095 2047\n"
+                                           "descriptor-ids 01") +
                                 Controller()))
             << scene.error;
         const CtlRun run = RunCtl(scene, {"list", "--json"});

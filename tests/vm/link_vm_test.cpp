@@ -111,7 +111,8 @@ TEST(VmLinkEnumeration, MatchIndexCountsOnlyOurControllersInNodeOrder) {
 
 TEST(VmLinkEnumeration, ListShowsEveryInterfaceAndWhichAreOurs) {
     VmScene scene;
-    ASSERT_TRUE(scene.Start(kForeignDevice + Controller("report-length 64\nvalue-caps 2 4095 2047") +
+    ASSERT_TRUE(scene.Start(kForeignDevice +
+                            Controller("layout vendor\nreport-length 64\nvalue-caps 2 4095 2047") +
                             "controller\nvendor-id 0x1209\n"))
         << scene.error;
     HidInterfaceInfo interfaces[8];
@@ -172,7 +173,8 @@ TEST(VmLinkDescriptor, LogicalMaximaOfTheFirstTwoInputValues) {
     };
     for (const Case& c : cases) {
         VmScene scene;
-        ASSERT_TRUE(scene.Start(Controller(c.valueCaps))) << scene.error;
+        // One vendor collection: the values are the protocol's collection's.
+        ASSERT_TRUE(scene.Start(Controller(std::string("layout vendor\n") + c.valueCaps))) << scene.error;
         LinkSession session;
         ASSERT_TRUE(OpenTouchDevice(kVendor, 0)) << c.valueCaps;
         std::int32_t maxX = -77, maxY = -77;
@@ -192,8 +194,8 @@ TEST(VmLinkTransfers, ReportIdsAndLengthsAsTheHidClassSeesThem) {
         // No report IDs: every attempt is report 0, so no request carries an
         // ID byte, and the first attempt (0x55) is the one that goes out.
         {"", 101, {"SET 00 ok 101", "GET 00 ok 101"}},
-        // IDs 0x01 (64 bytes) and 0x66 (300) in the touch collection, 0x02
-        // (4095) in a second one: 0x55 is undeclared and never sent; 0x01
+        // IDs 0x01 (64 bytes) and 0x66 (300) in the vendor collection, 0x02
+        // (4095) in a further one: 0x55 is undeclared and never sent; 0x01
         // moves its own 64 bytes, not the collection's 300 nor the 4095.
         {"report-length 64\ndescriptor-ids 01 66:300\nsecond-collection 02:4095", 300,
          {"SET 01 ok 64", "GET 01 ok 64"}},

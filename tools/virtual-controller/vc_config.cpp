@@ -64,6 +64,7 @@ VcControllerConfig VcDefaultControllerConfig() {
     config.hasCannedReport = false;
     config.logicalMaxBytes = 0;
     config.descriptorSize = 0;
+    config.layout = VcLayout::kTouchAndVendor;
     return config;
 }
 
@@ -154,7 +155,7 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
                                                       "panel", "noise", "seed", "store", "fault",
                                                       "report-bytes", "descriptor-ids",
                                                       "second-collection", "logical-max-bytes",
-                                                      "descriptor-size", "name-bytes"};
+                                                      "descriptor-size", "name-bytes", "layout"};
         bool known = false;
         for (const char* name : kControllerKeys) known = known || key == name;
         if (!known) return fail("unknown key '" + key + "'");
@@ -213,6 +214,11 @@ bool VcParseConfig(const std::string& text, VcConfig* config, std::string* error
                 return fail(usage + "needs 1, 2 or 4");
             }
             current->logicalMaxBytes = static_cast<std::uint8_t>(value);
+        } else if (key == "layout") {
+            if (!needArgs(1) || (words[1] != "touch-and-vendor" && words[1] != "vendor")) {
+                return fail(usage + "needs 'touch-and-vendor' or 'vendor'");
+            }
+            current->layout = words[1] == "vendor" ? VcLayout::kVendor : VcLayout::kTouchAndVendor;
         } else if (key == "descriptor-size") {
             if (!needArgs(1) || !ParseRanged(words[1], 0, 0xFFFF, &value)) {
                 return fail(usage + "needs one number 0..65535");

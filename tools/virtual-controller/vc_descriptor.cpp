@@ -110,20 +110,14 @@ void EmitFeatureBytes(std::vector<std::uint8_t>* out, std::uint16_t featureRepor
     } while (remaining > 0);
 }
 
-// The feature reports of one collection: without report IDs the one report
-// of `featureReportLength` (none for 0); with them each under its ID.
-void EmitFeatureReports(std::vector<std::uint8_t>* out, const VcFeatureReport* reports, int count,
-                        std::uint16_t featureReportLength) {
-    if (count == 0) {
-        if (featureReportLength == 0) return;
-        EmitFeatureGlobals(out);
-        EmitFeatureBytes(out, featureReportLength);
-        return;
-    }
+// The feature reports of one collection: without report IDs its one report
+// 0 (none when it has none); with them each under its ID.
+void EmitFeatureReports(std::vector<std::uint8_t>* out, const VcCollection& collection) {
+    if (collection.reportCount == 0) return;
     EmitFeatureGlobals(out);
-    for (int i = 0; i < count; ++i) {
-        EmitUnsigned(out, kReportId, reports[i].id);
-        EmitFeatureBytes(out, reports[i].length);
+    for (int i = 0; i < collection.reportCount; ++i) {
+        if (collection.reportIds) EmitUnsigned(out, kReportId, collection.reports[i].id);
+        EmitFeatureBytes(out, collection.reports[i].length);
     }
 }
 
@@ -143,16 +137,6 @@ void EmitInputReport(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
     EmitValues(out, info);
 }
 
-// A second application collection (vendor defined) with feature reports only.
-void EmitSecondCollection(std::vector<std::uint8_t>* out, const VcDeviceInfo& info) {
-    if (info.secondCount == 0) return;
-    Emit(out, kUsagePage, 0xFF00, 2);
-    EmitUnsigned(out, kUsage, 0x02);
-    EmitUnsigned(out, kCollection, 0x01);
-    EmitFeatureReports(out, info.second, info.secondCount, 0);
-    out->push_back(kEndCollection);
-}
-
 // Global Usage Page items up to `size` bytes: no bearing on any report.
 void Pad(std::vector<std::uint8_t>* out, std::size_t size) {
     while (out->size() + 2 <= size) {
@@ -164,13 +148,17 @@ void Pad(std::vector<std::uint8_t>* out, std::size_t size) {
 
 std::vector<std::uint8_t> ControllerDescriptor(const VcDeviceInfo& info) {
     std::vector<std::uint8_t> out;
-    EmitUnsigned(&out, kUsagePage, 0x0D);  // digitizer
-    EmitUnsigned(&out, kUsage, 0x04);      // touch screen
-    EmitUnsigned(&out, kCollection, 0x01);  // application
-    EmitInputReport(&out, info);
-    EmitFeatureReports(&out, info.declared, info.declaredCount, info.featureReportLength);
-    out.push_back(kEndCollection);
-    EmitSecondCollection(&out, info);
+    VcCollection collections[kVcMaxCollections];
+    const int count = VcDeviceCollections(info, collections);
+    for (int i = 0; i < count; ++i) {
+        const VcCollection& collection = collections[i];
+        Emit(&out, kUsagePage, collection.usagePage, collection.usagePage > 0xFF ? 2 : 1);
+        EmitUnsigned(&out, kUsage, collection.usage);
+        EmitUnsigned(&out, kCollection, 0x01);  // application
+        if (collection.input) EmitInputReport(&out, info);
+        EmitFeatureReports(&out, collection);
+        out.push_back(kEndCollection);
+    }
     Pad(&out, info.descriptorSize);
     return out;
 }

@@ -6,27 +6,31 @@
 // entry), not from the whole controller config: the descriptor states only
 // the HID facts, never the firmware's behaviour.
 //
-// A controller's descriptor is built from parts: one application collection
-// (digitizer, touch screen) holding
-//   - an input report: the tip switch (bit 0 of the first byte, seven
-//     constant pad bits after it), then `valueCapCount` variable
-//     input values (generic desktop X, Y, Z), each its own main item with
-//     logical minimum 0 (or the maximum itself when that is negative, so the
-//     range stays valid) and the configured logical maximum in the shortest
-//     signed encoding; 16 bits each when the range fits, else 32. With
-//     `logicalMaxBytes`, the minimum is 0 and the maximum is written in that
-//     many bytes, as a descriptor writes 0..0xFFFF in two (the HID class
-//     reads that as -1);
-//   - its feature reports: without declared report IDs one of
-//     `featureReportLength` bytes, the report-ID byte included:
-//     `featureReportLength - 1` vendor bytes in main items of at most 4096
-//     bytes each (the kernel takes at most 12288 fields per item); a length
-//     of 1 is an empty feature item (the report-ID byte alone), 0 declares
-//     none. With declared IDs (`declared`), one such report under each ID,
-//     of its own length, and the input report under the first ID;
-// then, with `second`, a second application collection (vendor defined)
-// holding those feature reports; then, with `descriptorSize`, global Usage
-// Page items that pad the descriptor to that size.
+// A controller's descriptor is built from parts, one application collection
+// for each of its collections (VcDeviceCollections; by its `layout` a touch
+// screen collection, digitizer page, then a vendor-defined one, or a vendor
+// collection alone):
+//   - the input collection holds the input report: the tip switch (bit 0 of
+//     the first byte, seven constant pad bits after it), then
+//     `valueCapCount` variable input values (generic desktop X, Y, Z), each
+//     its own main item with logical minimum 0 (or the maximum itself when
+//     that is negative, so the range stays valid) and the configured
+//     logical maximum in the shortest signed encoding; 16 bits each when the
+//     range fits, else 32. With `logicalMaxBytes`, the minimum is 0 and the
+//     maximum is written in that many bytes, as a descriptor writes 0..0xFFFF
+//     in two (the HID class reads that as -1). With declared report IDs it
+//     comes under the first of them;
+//   - the vendor collection holds the feature reports: without declared
+//     report IDs one of `featureReportLength` bytes, the report-ID byte
+//     included: `featureReportLength - 1` vendor bytes in main items of at
+//     most 4096 bytes each (the kernel takes at most 12288 fields per item);
+//     a length of 1 is an empty feature item (the report-ID byte alone), 0
+//     declares none. With declared IDs (`declared`), one such report under
+//     each ID, of its own length;
+//   - with `second`, a further vendor collection holding those feature
+//     reports;
+// then, with `descriptorSize`, global Usage Page items that pad the
+// descriptor to that size.
 //
 // Report IDs: without declared IDs, to the HID class every report is report
 // 0 and the feature report's length is its data plus the one byte the

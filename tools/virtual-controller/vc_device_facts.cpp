@@ -32,44 +32,121 @@ int VcDeviceCount(const VcSystem& system) {
     return static_cast<int>(system.config.devices.size());
 }
 
+namespace {
+
+void FillControllerInfo(const VcControllerConfig& c, int controller, VcDeviceInfo* info) {
+    info->isController = true;
+    info->controllerIndex = controller;
+    info->vendorId = c.vendorId;
+    info->productId = c.productId;
+    info->versionNumber = c.versionNumber;
+    info->featureReportLength = c.featureReportLength;
+    info->attributesReadable = true;
+    info->valueCapCount = c.valueCapCount;
+    for (int i = 0; i < kVcMaxValueCaps; ++i) info->logicalMax[i] = LogicalMaxAsRead(c, i);
+    const auto copy = [&c](const std::vector<VcFeatureReport>& from, VcFeatureReport* to,
+                           std::int32_t* count) {
+        *count = static_cast<std::int32_t>(std::min<std::size_t>(from.size(), kVcMaxDeclaredReports));
+        for (std::int32_t i = 0; i < *count; ++i) {
+            to[i] = from[static_cast<std::size_t>(i)];
+            if (to[i].length == 0) to[i].length = c.featureReportLength;
+        }
+    };
+    copy(c.declaredReports, info->declared, &info->declaredCount);
+    copy(c.secondCollection, info->second, &info->secondCount);
+    info->logicalMaxBytes = c.logicalMaxBytes;
+    info->descriptorSize = c.descriptorSize;
+    info->layout = c.layout;
+}
+
+void FillOtherInfo(const VcOtherDevice& o, VcDeviceInfo* info) {
+    info->isController = false;
+    info->controllerIndex = -1;
+    info->vendorId = o.vendorId;
+    info->productId = o.productId;
+    info->versionNumber = 0x0100;
+    info->featureReportLength = 0;
+    info->attributesReadable = !o.noAttributes;
+    info->valueCapCount = 0;
+}
+
+bool FillInfo(const VcConfig& config, int deviceIndex, VcDeviceInfo* info) {
+    if (deviceIndex < 0 || deviceIndex >= static_cast<int>(config.devices.size())) return false;
+    const VcDeviceEntry& entry = config.devices[static_cast<std::size_t>(deviceIndex)];
+    *info = VcDeviceInfo();
+    if (entry.isController) {
+        FillControllerInfo(config.controllers[static_cast<std::size_t>(entry.index)], entry.index, info);
+    } else {
+        FillOtherInfo(config.others[static_cast<std::size_t>(entry.index)], info);
+    }
+    return true;
+}
+
+// The feature reports `reports` (IDs declared) into `collection`, its length
+// the longest of them.
+void SetFeatureReports(VcCollection* collection, const VcFeatureReport* reports, int count) {
+    collection->reportCount = count;
+    for (int i = 0; i < count; ++i) {
+        collection->reports[i] = reports[i];
+        collection->featureReportLength = std::max(collection->featureReportLength, reports[i].length);
+    }
+}
+
+}  // namespace
+
 bool VcGetDeviceInfo(const VcSystem& system, int deviceIndex, VcDeviceInfo* info) {
     if (deviceIndex < 0 || deviceIndex >= VcDeviceCount(system)) return false;
     const VcDeviceEntry& entry = system.config.devices[static_cast<std::size_t>(deviceIndex)];
     *info = VcDeviceInfo();
-    info->isController = entry.isController;
     if (entry.isController) {
-        const VcControllerConfig& c = system.controllers[static_cast<std::size_t>(entry.index)].config;
-        info->controllerIndex = entry.index;
-        info->vendorId = c.vendorId;
-        info->productId = c.productId;
-        info->versionNumber = c.versionNumber;
-        info->featureReportLength = c.featureReportLength;
-        info->attributesReadable = true;
-        info->valueCapCount = c.valueCapCount;
-        for (int i = 0; i < kVcMaxValueCaps; ++i) info->logicalMax[i] = LogicalMaxAsRead(c, i);
-        const auto copy = [&c](const std::vector<VcFeatureReport>& from, VcFeatureReport* to,
-                               std::int32_t* count) {
-            *count = static_cast<std::int32_t>(std::min<std::size_t>(from.size(), kVcMaxDeclaredReports));
-            for (std::int32_t i = 0; i < *count; ++i) {
-                to[i] = from[static_cast<std::size_t>(i)];
-                if (to[i].length == 0) to[i].length = c.featureReportLength;
-            }
-        };
-        copy(c.declaredReports, info->declared, &info->declaredCount);
-        copy(c.secondCollection, info->second, &info->secondCount);
-        info->logicalMaxBytes = c.logicalMaxBytes;
-        info->descriptorSize = c.descriptorSize;
-    } else {
-        const VcOtherDevice& o = system.config.others[static_cast<std::size_t>(entry.index)];
-        info->controllerIndex = -1;
-        info->vendorId = o.vendorId;
-        info->productId = o.productId;
-        info->versionNumber = 0x0100;
-        info->featureReportLength = 0;
-        info->attributesReadable = !o.noAttributes;
-        info->valueCapCount = 0;
+        // The controller's live config (VcResetController may have changed it).
+        FillControllerInfo(system.controllers[static_cast<std::size_t>(entry.index)].config, entry.index, info);
+        return true;
     }
+    FillOtherInfo(system.config.others[static_cast<std::size_t>(entry.index)], info);
     return true;
+}
+
+bool VcConfigDeviceInfo(const VcConfig& config, int deviceIndex, VcDeviceInfo* info) {
+    return FillInfo(config, deviceIndex, info);
+}
+
+int VcDeviceCollections(const VcDeviceInfo& info, VcCollection* collections) {
+    for (int i = 0; i < kVcMaxCollections; ++i) collections[i] = VcCollection();
+    if (!info.isController) {
+        collections[0].usagePage = 0x01;  // generic desktop: a mouse
+        collections[0].usage = 0x02;
+        return 1;
+    }
+    const bool split = info.layout == VcLayout::kTouchAndVendor;
+    const bool reportIds = info.declaredCount > 0;
+    VcCollection& input = collections[0];
+    input.usagePage = split ? 0x0D : 0xFF00;
+    input.usage = split ? 0x04 : 0x01;
+    input.systemOpened = split;
+    input.input = true;
+    input.valueCapCount = std::clamp(info.valueCapCount, 0, kVcMaxValueCaps);
+    int count = 1;
+    if (split) {
+        collections[count].usagePage = 0xFF00;
+        collections[count].usage = 0x01;
+        ++count;
+    }
+    VcCollection& protocol = collections[count - 1];
+    if (reportIds) {
+        SetFeatureReports(&protocol, info.declared, info.declaredCount);
+    } else if (info.featureReportLength > 0) {
+        const VcFeatureReport report0 = {0, info.featureReportLength};
+        SetFeatureReports(&protocol, &report0, 1);
+    }
+    if (info.secondCount > 0) {
+        VcCollection& second = collections[count++];
+        second.usagePage = 0xFF00;
+        second.usage = 0x02;
+        SetFeatureReports(&second, info.second, info.secondCount);
+    }
+    for (int i = 0; i < count; ++i) collections[i].reportIds = reportIds;
+    return count;
 }
 
 std::uint32_t VcWireReportLength(const VcControllerConfig& config, std::uint8_t reportId) {

@@ -23,6 +23,19 @@ constexpr const char* kVcConfigEnvironmentVariable = "KELCALIB_VC_CONFIG";
 constexpr int kVcMaxControllers = 4;
 constexpr int kVcMaxValueCaps = 3;
 constexpr int kVcMaxDeclaredReports = 8;
+constexpr int kVcMaxCollections = 3;
+
+// How a controller's top-level collections are laid out (config `layout`).
+enum class VcLayout {
+    // A touch screen collection (digitizer page, touch screen usage) with the
+    // tip switch and the input values, then a vendor-defined collection
+    // holding the feature reports: the common layout of a controller made
+    // for Windows, which opens the touch screen collection for itself.
+    kTouchAndVendor,
+    // One vendor-defined collection holding the input values and the
+    // feature reports.
+    kVendor,
+};
 
 // A feature report a controller's report descriptor declares: its report ID
 // and its length, report-ID byte included (0: the controller's report-length).
@@ -110,6 +123,7 @@ struct VcControllerConfig {
     std::vector<VcFeatureReport> secondCollection;
     std::uint8_t logicalMaxBytes;
     std::uint16_t descriptorSize;
+    VcLayout layout;
     // The product name a Linux device gives (HIDIOCGRAWNAME); empty: its
     // default name.
     std::string name;
@@ -168,7 +182,34 @@ struct VcDeviceInfo {
     VcFeatureReport second[kVcMaxDeclaredReports];
     std::uint8_t logicalMaxBytes;
     std::uint16_t descriptorSize;
+    VcLayout layout;
 };
+
+// One top-level collection of a device as the HID class presents it (on
+// Windows an interface of its own, "&Col01", "&Col02", ... when there are
+// several). A controller's collections, in descriptor order: the input
+// collection first (touch screen or vendor, by its layout), holding the
+// input report (tip switch and values); the feature reports of the
+// protocol (`declared`, or without declared IDs report 0 of
+// featureReportLength) in the vendor collection; then, with `second`, a
+// further vendor collection holding those. Other devices: one mouse
+// collection.
+struct VcCollection {
+    std::uint16_t usagePage;  // 0x0D digitizer, 0xFF00 vendor defined, 0x01 generic desktop
+    std::uint16_t usage;      // 0x04 touch screen, 0x01 / 0x02 vendor, 0x02 mouse
+    // A controller's touch screen collection: the system opens it for
+    // itself and refuses a program's open asking for read or write access.
+    bool systemOpened;
+    bool input;                  // holds the input report
+    std::int32_t valueCapCount;  // its input values (VcDeviceInfo's), 0 without the input report
+    bool reportIds;              // the device declares report IDs
+    std::int32_t reportCount;    // feature reports; without IDs at most one, report 0
+    VcFeatureReport reports[kVcMaxDeclaredReports];
+    std::uint16_t featureReportLength;  // the longest, report-ID byte included; 0: none
+};
+
+// The collections of a device, at most kVcMaxCollections; returns how many.
+int VcDeviceCollections(const VcDeviceInfo& info, VcCollection* collections);
 
 // What a transfer did.
 enum class VcResult {
@@ -240,11 +281,11 @@ struct VcSystem {
     std::vector<VcLogEntry> log;
     std::int64_t nextSequence;
     // Transfers are the requests a device sees (the hidraw interposer,
-    // vc-uhid), checked against its report descriptor as a device's HID
-    // stack does: without report IDs only report 0, with them only the
-    // declared IDs, each at its own length. Otherwise (the replacement
-    // DLLs) any of the three IDs at featureReportLength, as `report-ids`
-    // allows.
+    // vc-uhid, and the replacement hid.dll after its own checks), checked
+    // against its report descriptor as a device's HID stack does: without
+    // report IDs only report 0, with them only the declared IDs, each at its
+    // own length. Otherwise (the native adapter's tests) any of the three
+    // IDs at featureReportLength, as `report-ids` allows.
     bool wireRequests = false;
 };
 
@@ -257,6 +298,8 @@ void VcResetController(VcSystem* system, int controller, const VcControllerConfi
 
 int VcDeviceCount(const VcSystem& system);
 bool VcGetDeviceInfo(const VcSystem& system, int deviceIndex, VcDeviceInfo* info);
+// The same from a config alone (the devices as configured, before any run).
+bool VcConfigDeviceInfo(const VcConfig& config, int deviceIndex, VcDeviceInfo* info);
 
 // A SetFeature of one whole report: report ID in byte 0, `length` bytes.
 VcResult VcSetFeature(VcSystem* system, int controller, const std::uint8_t* report,

@@ -155,6 +155,84 @@ TEST_F(HidDeviceWine, InterfacesThatRefuseTheOpenOrTheirAttributesAreSkipped) {
     }
 }
 
+// The DevicePaths of the present HID interfaces, in enumeration order.
+std::vector<std::wstring> InterfacePaths() {
+    const HidApi& api = *LoadHidApi();
+    GUID hid;
+    api.HidD_GetHidGuid(&hid);
+    HDEVINFO set = api.SetupDiGetClassDevsW(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    std::vector<std::wstring> paths;
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof(data);
+    for (DWORD i = 0; api.SetupDiEnumDeviceInterfaces(set, nullptr, &hid, i, &data); ++i) {
+        DWORD required = 0;
+        api.SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &required, nullptr);
+        std::vector<std::uint8_t> buffer(required);
+        auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (api.SetupDiGetDeviceInterfaceDetailW(set, &data, detail, required, nullptr, nullptr)) {
+            paths.push_back(detail->DevicePath);
+        }
+    }
+    api.SetupDiDestroyDeviceInfoList(set);
+    return paths;
+}
+
+TEST_F(HidDeviceWine, EachCollectionIsAnInterfaceAndTheTouchScreenRefusesTheProgramsOpen) {
+    // The common layout: a touch screen collection, which the system opens
+    // for itself, with X and Y, then the vendor collection with the
+    // protocol's feature report and no input values.
+    VcScenario scenario(Controller("value-caps 2 4095 2047"));
+    ASSERT_TRUE(scenario.ok());
+    const std::vector<std::wstring> paths = InterfacePaths();
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_NE(paths[0].find(L"&col01#"), std::wstring::npos);
+    EXPECT_NE(paths[1].find(L"&col02#"), std::wstring::npos);
+    for (const DWORD access : {DWORD{GENERIC_WRITE}, DWORD{GENERIC_READ}, DWORD{GENERIC_READ | GENERIC_WRITE}}) {
+        HANDLE touch = CreateFileW(paths[0].c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        EXPECT_EQ(touch, INVALID_HANDLE_VALUE) << "access " << access;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "access " << access;
+    }
+    HANDLE vendor = CreateFileW(paths[1].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(vendor, INVALID_HANDLE_VALUE);
+    const HidApi& api = *LoadHidApi();
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    ASSERT_TRUE(api.HidD_GetPreparsedData(vendor, &preparsed));
+    HIDP_CAPS caps{};
+    EXPECT_EQ(api.HidP_GetCaps(preparsed, &caps), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(caps.UsagePage, 0xFF00);
+    EXPECT_EQ(caps.FeatureReportByteLength, 101);
+    EXPECT_EQ(caps.NumberInputValueCaps, 0);
+    api.HidD_FreePreparsedData(preparsed);
+    CloseHandle(vendor);
+
+    // The search passes the touch screen by and opens the vendor collection,
+    // which has no X or Y: the caller falls back to 0x7FFF.
+    ASSERT_TRUE(OpenTouchDevice(kVendor, 0));
+    EXPECT_EQ(gSession.featureReportLength, 101);
+    EXPECT_EQ(scenario.OpenDeviceFiles(), 1);
+    std::int32_t maxX = -77;
+    std::int32_t maxY = -77;
+    EXPECT_FALSE(ReadLogicalMaxima(gSession.device, &maxX, &maxY));
+    ResetSession();
+    EXPECT_FALSE(OpenTouchDevice(kVendor, 1)) << "one controller, however many collections";
+    ResetSession();
+
+    // A one-collection vendor layout: one interface, no "&col", the values
+    // in it.
+    VcScenario single(Controller("layout vendor\nvalue-caps 2 4095 2047"));
+    ASSERT_TRUE(single.ok());
+    const std::vector<std::wstring> one = InterfacePaths();
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].find(L"&col"), std::wstring::npos);
+    ASSERT_TRUE(OpenTouchDevice(kVendor, 0));
+    EXPECT_TRUE(ReadLogicalMaxima(gSession.device, &maxX, &maxY));
+    EXPECT_EQ(maxX, 4095);
+    EXPECT_EQ(maxY, 2047);
+}
+
 TEST_F(HidDeviceWine, OpenFailsCleanlyWithoutPreparsedDataOrCapabilities) {
     VcScenario scenario(Controller());
     ASSERT_TRUE(scenario.ok());
@@ -203,7 +281,8 @@ TEST_F(HidDeviceWine, LogicalMaximaOfTheFirstTwoInputValues) {
         {"value-caps 1 -2147483648", false, 0, 0},
     };
     for (const MaximaCase& c : cases) {
-        VcScenario scenario(Controller(c.valueCaps));
+        // One vendor collection: the values are in the collection opened.
+        VcScenario scenario(Controller(std::string("layout vendor\n") + c.valueCaps));
         ASSERT_TRUE(scenario.ok());
         ASSERT_TRUE(OpenTouchDevice(kVendor, 0)) << c.valueCaps;
         std::int32_t maxX = -77;
@@ -217,7 +296,7 @@ TEST_F(HidDeviceWine, LogicalMaximaOfTheFirstTwoInputValues) {
 }
 
 TEST_F(HidDeviceWine, LogicalMaximaUnreadableWritesNothing) {
-    VcScenario scenario(Controller("value-caps 2 4095 4095"));
+    VcScenario scenario(Controller("layout vendor\nvalue-caps 2 4095 4095"));
     ASSERT_TRUE(scenario.ok());
     ASSERT_TRUE(OpenTouchDevice(kVendor, 0));
     std::int32_t maxX = -77;
@@ -252,7 +331,7 @@ TEST_F(HidDeviceWine, LogicalMaximaUnreadableWritesNothing) {
 TEST_F(HidDeviceWine, StandInsRefuseWhatWindowsRefuses) {
     // The open above only proves the program's structures right if the
     // stand-ins are as strict as the system: a wrong size must fail here.
-    VcScenario scenario(Controller("report-length 64"));
+    VcScenario scenario(Controller("layout vendor\nreport-length 64"));
     ASSERT_TRUE(scenario.ok());
     const HidApi& api = *LoadHidApi();
     GUID hid;
@@ -294,7 +373,7 @@ TEST_F(HidDeviceWine, StandInsRefuseWhatWindowsRefuses) {
     ASSERT_TRUE(api.HidD_GetAttributes(handle, &attributes));
     EXPECT_EQ(attributes.VendorID, kVendor);
 
-    std::uint8_t report[128] = {0x55, 0x01, 'R', 's', 0x0D};
+    std::uint8_t report[128] = {0x00, 0x01, 'R', 's', 0x0D};
     EXPECT_FALSE(api.HidD_SetFeature(handle, report, 101)) << "length is not the report length";
     EXPECT_FALSE(api.HidD_GetFeature(handle, report, 63));
     EXPECT_TRUE(api.HidD_SetFeature(handle, report, 64));
@@ -314,7 +393,8 @@ TEST_F(HidDeviceWine, StandInsRefuseWhatWindowsRefuses) {
 // ---- transfers through the real DLL path ---------------------------------
 
 TEST_F(HidDeviceWine, ReportIdFallbackStartsAgainAt55ForEveryTransfer) {
-    VcScenario scenario(Controller("report-ids 01"));
+    // Both IDs declared, the firmware answers under 0x01 only.
+    VcScenario scenario(Controller("descriptor-ids 55 01\nreport-ids 01"));
     ASSERT_TRUE(scenario.ok());
     ASSERT_TRUE(OpenTouchDevice(kVendor, 0));
     ASSERT_TRUE(SendFeature(kIdentityX.data(), static_cast<std::int32_t>(kIdentityX.size())));
@@ -335,25 +415,39 @@ TEST_F(HidDeviceWine, ReportIdFallbackStartsAgainAt55ForEveryTransfer) {
     EXPECT_EQ(scenario.Transfers(), expected);
 }
 
-TEST_F(HidDeviceWine, ReportId00IsTheLastResort) {
-    VcScenario scenario(Controller("report-ids 00"));
-    ASSERT_TRUE(scenario.ok());
-    ASSERT_TRUE(OpenTouchDevice(kVendor, 0));
-    const std::uint8_t abort[] = {0x01, 'R', 's', 0x0D};
-    ASSERT_TRUE(SendFeature(abort, 4));
-    const std::vector<std::string> expected = {
-        "SET 55 refused 101 : 55 01 52 73 0d",
-        "SET 01 refused 101 : 01 01 52 73 0d",
-        "SET 00 ok 101 : 00 01 52 73 0d",
+TEST_F(HidDeviceWine, ReportIdsTheCollectionDoesNotDeclareNeverReachTheDevice) {
+    // As the HID class refuses them before any I/O: without report IDs
+    // every ID but 0, with them every ID the collection does not declare.
+    struct Case {
+        const char* settings;
+        bool sent;
+        std::vector<std::string> transfers;
     };
-    EXPECT_EQ(scenario.Transfers(), expected);
+    const std::string abort = " 01 52 73 0d";
+    const Case cases[] = {
+        {"", true, {"SET 00 ok 101 : 00" + abort}},
+        {"descriptor-ids 01", true, {"SET 01 ok 101 : 01" + abort}},
+        // 0x01 is a report of another collection: not this one's either.
+        {"descriptor-ids 55\nsecond-collection 01:101\nreport-ids 01", false,
+         {"SET 55 refused 101 : 55" + abort}},
+        {"descriptor-ids 01 66:300", true, {"SET 01 ok 101 : 01" + abort}},
+    };
+    for (const Case& c : cases) {
+        VcScenario scenario(Controller(c.settings));
+        ASSERT_TRUE(scenario.ok()) << c.settings;
+        ASSERT_TRUE(OpenTouchDevice(kVendor, 0)) << c.settings;
+        const std::uint8_t command[] = {0x01, 'R', 's', 0x0D};
+        EXPECT_EQ(SendFeature(command, 4), c.sent) << c.settings;
+        EXPECT_EQ(scenario.Transfers(), c.transfers) << c.settings;
+    }
 }
 
 TEST_F(HidDeviceWine, DeliveryOfTheReplyUnderEachReportId) {
     // 0x55 and 0x00: the ID is followed by the whole reply, delivered from
     // byte 1. 0x01: the ID stands for the reply's 0x01, delivered from byte 0.
     for (const char* id : {"55", "01", "00"}) {
-        VcScenario scenario(Controller(std::string("report-ids ") + id));
+        VcScenario scenario(Controller(std::string("report-ids ") + id +
+                                       (id[1] == '0' ? "" : std::string("\ndescriptor-ids ") + id)));
         ASSERT_TRUE(scenario.ok());
         ASSERT_TRUE(OpenTouchDevice(kVendor, 0));
         ASSERT_TRUE(SendFeature(kIdentityX.data(), static_cast<std::int32_t>(kIdentityX.size())));
@@ -390,7 +484,7 @@ TEST_F(HidDeviceWine, EveryReportLengthIsPassedWhole) {
         EXPECT_TRUE(SendAbort()) << length;
         const std::string lengthText = std::to_string(length);
         ASSERT_FALSE(scenario.Transfers().empty());
-        EXPECT_EQ(scenario.Transfers()[0], "SET 55 ok " + lengthText + " : 55 01 52 73 0d");
+        EXPECT_EQ(scenario.Transfers()[0], "SET 00 ok " + lengthText + " : 00 01 52 73 0d");
         if (length < 21) {
             // A 20-byte record does not fit: the controller sees a cut frame.
             continue;

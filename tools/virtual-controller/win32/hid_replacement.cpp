@@ -2,10 +2,13 @@
 //
 // The model (active coefficients, cue and reply state, fault counters) lives
 // in this DLL for the life of the process; the committed store and the
-// transfer log are the files named in the config. The contracts of the real
-// hid.dll are enforced strictly: HIDD_ATTRIBUTES.Size, feature buffer lengths
-// against the feature report length (in the model), closed handles, and
-// preparsed data that must be live to be used or freed.
+// transfer log are the files named in the config. Each handle is open on one
+// interface, a top-level collection of a device, with that collection's
+// capabilities. The contracts of the real hid.dll are enforced strictly:
+// HIDD_ATTRIBUTES.Size, closed handles, preparsed data that must be live to
+// be used or freed, and, before any transfer reaches the device, the buffer
+// length against the collection's feature report length and the report ID
+// against the collection's feature reports (without report IDs only 0).
 #include <windows.h>
 
 #include <algorithm>
@@ -21,6 +24,7 @@ extern "C" {
 }
 
 #include "tools/virtual-controller/win32/vc_win32_common.h"
+#include "tools/virtual-controller/win32/vc_win32_touch.h"
 
 namespace {
 
@@ -29,6 +33,7 @@ constexpr std::uint32_t kPreparsedMagic = 0x4B565050;  // "KVPP"
 struct PreparsedData {
     std::uint32_t magic;
     VcDeviceInfo info;
+    VcCollection collection;
 };
 
 struct HidState {
@@ -62,6 +67,9 @@ bool Reload() {
     state.invalidFrees = 0;
     state.injectedFailure = 0;
     VcReset(&state.system, ok ? config : VcConfig());
+    // What passes the collection's checks reaches the device as its own
+    // report, at that report's length.
+    state.system.wireRequests = true;
     return ok;
 }
 
@@ -72,9 +80,22 @@ HidState& Loaded() {
 }
 
 // The enumeration entry behind `handle`, or -1 with the last error set.
-int DeviceOf(HANDLE handle) {
+int DeviceOf(HANDLE handle, VcInterface* interface = nullptr) {
     HidState& state = Loaded();
-    return VcDeviceIndexOfHandle(handle, state.configPath, state.system.config);
+    VcInterface found{};
+    if (!VcInterfaceOfHandle(handle, state.configPath, state.system.config, &found)) return -1;
+    if (interface != nullptr) *interface = found;
+    return found.device;
+}
+
+// The collection an interface stands for, with its device's facts.
+bool CollectionOf(const VcInterface& interface, VcDeviceInfo* info, VcCollection* collection) {
+    if (!VcGetDeviceInfo(State().system, interface.device, info)) return false;
+    VcCollection collections[kVcMaxCollections];
+    const int count = VcDeviceCollections(*info, collections);
+    if (interface.collection >= count) return false;
+    *collection = collections[interface.collection];
+    return true;
 }
 
 PreparsedData* LivePreparsed(PHIDP_PREPARSED_DATA data) {
@@ -102,18 +123,33 @@ DWORD ErrorOf(VcResult result) {
     return ERROR_GEN_FAILURE;
 }
 
-// The controller behind a handle for a feature transfer, or -1 with the last
-// error set (other HID devices have no feature report of ours).
-int ControllerOf(HANDLE handle, PVOID buffer) {
-    const int device = DeviceOf(handle);
-    if (device < 0) return -1;
+// A feature transfer as the HID class checks it before any I/O: the
+// controller behind the handle (other HID devices have no feature report of
+// ours) and, in its collection, a buffer of the feature report length and a
+// report ID the collection declares (0 when it declares none). -1 with the
+// last error set; else the controller, with the length of the report under
+// that ID (the bytes that reach the device).
+int ControllerOf(HANDLE handle, PVOID buffer, ULONG bufferLength, std::uint32_t* reportLength) {
+    VcInterface interface{};
+    if (DeviceOf(handle, &interface) < 0) return -1;
     VcDeviceInfo info{};
-    if (!VcGetDeviceInfo(State().system, device, &info) || !info.isController) {
+    VcCollection collection{};
+    if (!CollectionOf(interface, &info, &collection) || !info.isController) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return -1;
     }
     if (buffer == nullptr) {
         SetLastError(ERROR_NOACCESS);
+        return -1;
+    }
+    const std::uint8_t id = static_cast<const std::uint8_t*>(buffer)[0];
+    *reportLength = 0;
+    for (int i = 0; i < collection.reportCount; ++i) {
+        if (collection.reports[i].id == id) *reportLength = collection.reports[i].length;
+    }
+    if (collection.featureReportLength == 0 || bufferLength != collection.featureReportLength ||
+        *reportLength == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
     return info.controllerIndex;
@@ -122,54 +158,6 @@ int ControllerOf(HANDLE handle, PVOID buffer) {
 void DelayTransfer(int controller) {
     const std::uint32_t delay = VcTransferDelayMs(State().system, controller);
     if (delay > 0) Sleep(delay);
-}
-
-// The touch file named by KELCALIB_VC_TOUCH_FILE, when that is set:
-// "X Y WIDTH HEIGHT" (or "X Y" on the screen's own size) is a finger at X, Y
-// in screen pixels; a missing or empty file, "none" or any other text is no
-// finger. Lets a test lift the finger, which the pointer can't.
-bool TouchFromFile(VcTouch* touch) {
-    wchar_t path[1024];
-    const DWORD length = GetEnvironmentVariableW(L"KELCALIB_VC_TOUCH_FILE", path, 1024);
-    if (length == 0 || length >= 1024) return false;
-    touch->touching = false;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return true;
-    char text[64] = {};
-    DWORD got = 0;
-    const BOOL read = ReadFile(file, text, sizeof text - 1, &got, nullptr);
-    CloseHandle(file);
-    int values[4] = {};
-    const int count = read ? std::sscanf(text, "%d %d %d %d", &values[0], &values[1], &values[2],
-                                         &values[3])
-                           : 0;
-    if (count == 2 || count == 4) {
-        touch->x = values[0];
-        touch->y = values[1];
-        if (count == 4) {
-            touch->screenWidth = values[2];
-            touch->screenHeight = values[3];
-        }
-        touch->touching = true;
-    }
-    return true;
-}
-
-// The pointer stands for the finger (unless a touch file is named): its
-// position and the screen size at the moment of the read.
-VcTouch CurrentTouch() {
-    VcTouch touch{};
-    touch.screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    touch.screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    if (TouchFromFile(&touch)) return touch;
-    POINT point{};
-    if (GetCursorPos(&point)) {
-        touch.x = point.x;
-        touch.y = point.y;
-    }
-    touch.touching = true;
-    return touch;
 }
 
 // KELCALIB_VC_REFUSE_BOXES set (to anything): from the program's first
@@ -220,13 +208,13 @@ BOOLEAN NTAPI HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
 
 BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* preparsedData) {
     if (preparsedData == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const int device = DeviceOf(handle);
-    if (device < 0) return FALSE;
+    VcInterface interface{};
+    if (DeviceOf(handle, &interface) < 0) return FALSE;
     if (State().injectedFailure == 1) return Fail(ERROR_GEN_FAILURE);
     auto* preparsed = new (std::nothrow) PreparsedData();
     if (preparsed == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     preparsed->magic = kPreparsedMagic;
-    if (!VcGetDeviceInfo(State().system, device, &preparsed->info)) {
+    if (!CollectionOf(interface, &preparsed->info, &preparsed->collection)) {
         delete preparsed;
         return Fail(ERROR_INVALID_FUNCTION);
     }
@@ -254,15 +242,16 @@ NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsedData, PHIDP_CAPS capab
     if (capabilities == nullptr) return HIDP_STATUS_NULL;
     if (State().injectedFailure == 2) return HIDP_STATUS_INTERNAL_ERROR;
     std::memset(capabilities, 0, sizeof(*capabilities));
-    const VcDeviceInfo& info = preparsed->info;
-    capabilities->UsagePage = info.isController ? 0x0D : 0x01;  // digitizer / generic desktop
-    capabilities->Usage = info.isController ? 0x04 : 0x02;      // touch screen / mouse
+    const VcCollection& collection = preparsed->collection;
+    capabilities->UsagePage = collection.usagePage;
+    capabilities->Usage = collection.usage;
+    // The report ID byte, the tip switch's byte, 16 bits per value.
     capabilities->InputReportByteLength =
-        static_cast<USHORT>(1 + 2 * std::max<std::int32_t>(info.valueCapCount, 0));
-    capabilities->FeatureReportByteLength = info.featureReportLength;
+        collection.input ? static_cast<USHORT>(2 + 2 * collection.valueCapCount) : 0;
+    capabilities->FeatureReportByteLength = collection.featureReportLength;
     capabilities->NumberLinkCollectionNodes = 1;
-    capabilities->NumberInputValueCaps = static_cast<USHORT>(info.valueCapCount);
-    capabilities->NumberInputDataIndices = static_cast<USHORT>(info.valueCapCount);
+    capabilities->NumberInputValueCaps = static_cast<USHORT>(collection.valueCapCount);
+    capabilities->NumberInputDataIndices = static_cast<USHORT>(collection.valueCapCount);
     return HIDP_STATUS_SUCCESS;
 }
 
@@ -278,7 +267,7 @@ NTSTATUS NTAPI HidP_GetValueCaps(HIDP_REPORT_TYPE reportType, PHIDP_VALUE_CAPS v
         *valueCapsLength = 0;
         return HIDP_STATUS_INTERNAL_ERROR;
     }
-    const int available = reportType == HidP_Input ? preparsed->info.valueCapCount : 0;
+    const int available = reportType == HidP_Input ? preparsed->collection.valueCapCount : 0;
     const int room = valueCaps == nullptr ? 0 : *valueCapsLength;
     const int filled = std::min(available, room);
     for (int i = 0; i < filled; ++i) {
@@ -317,22 +306,26 @@ BOOLEAN NTAPI HidD_GetProductString(HANDLE handle, PVOID buffer, ULONG bufferLen
 
 BOOLEAN NTAPI HidD_SetFeature(HANDLE handle, PVOID buffer, ULONG bufferLength) {
     RefuseBoxesWhenAsked();
-    const int controller = ControllerOf(handle, buffer);
+    std::uint32_t length = 0;
+    const int controller = ControllerOf(handle, buffer, bufferLength, &length);
     if (controller < 0) return FALSE;
     DelayTransfer(controller);
     const VcResult result = VcSetFeature(&State().system, controller,
-                                         static_cast<const std::uint8_t*>(buffer), bufferLength);
+                                         static_cast<const std::uint8_t*>(buffer), length);
     return result == VcResult::kOk ? TRUE : Fail(ErrorOf(result));
 }
 
 BOOLEAN NTAPI HidD_GetFeature(HANDLE handle, PVOID buffer, ULONG bufferLength) {
-    const int controller = ControllerOf(handle, buffer);
+    std::uint32_t length = 0;
+    const int controller = ControllerOf(handle, buffer, bufferLength, &length);
     if (controller < 0) return FALSE;
     DelayTransfer(controller);
-    const VcResult result = VcGetFeature(&State().system, controller,
-                                         static_cast<std::uint8_t*>(buffer), bufferLength,
-                                         CurrentTouch());
-    return result == VcResult::kOk ? TRUE : Fail(ErrorOf(result));
+    auto* report = static_cast<std::uint8_t*>(buffer);
+    const VcResult result = VcGetFeature(&State().system, controller, report, length, VcCurrentTouch());
+    if (result != VcResult::kOk) return Fail(ErrorOf(result));
+    // A report shorter than the collection's longest leaves the rest zero.
+    std::memset(report + length, 0, bufferLength - length);
+    return TRUE;
 }
 
 // Test support ---------------------------------------------------------------

@@ -1,6 +1,6 @@
 // Replacement setupapi.dll: enumerates the devices of the virtual controller
 // config (controllers and other HID devices, in file order) as present HID
-// interfaces, with the contracts of the real one: cbSize checks, the
+// interfaces, one per top-level collection as Windows has them, with the contracts of the real one: cbSize checks, the
 // ERROR_INSUFFICIENT_BUFFER size query of the interface detail, and device
 // information sets that are dead once destroyed.
 #define _SETUPAPI_
@@ -72,8 +72,8 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
         } else if (!VcCreateDeviceFiles(configPath, config)) {
             VcReportConfigError("setupapi.dll", "cannot create the device files beside the config");
         } else {
-            for (int i = 0; i < static_cast<int>(config.devices.size()); ++i) {
-                set->paths.push_back(VcDevicePath(configPath, config, i));
+            for (const VcInterface& interface : VcInterfaces(config)) {
+                set->paths.push_back(VcInterfacePath(configPath, config, interface));
             }
         }
     }

@@ -67,21 +67,35 @@ bool VcReadConfigFile(const std::wstring& path, VcConfig* config, std::string* e
     return true;
 }
 
-std::wstring VcDevicePath(const std::wstring& configPath, const VcConfig& config, int deviceIndex) {
-    std::uint16_t vendor = 0;
-    std::uint16_t product = 0;
-    if (deviceIndex >= 0 && deviceIndex < static_cast<int>(config.devices.size())) {
-        const VcDeviceEntry& entry = config.devices[static_cast<std::size_t>(deviceIndex)];
-        if (entry.isController) {
-            vendor = config.controllers[static_cast<std::size_t>(entry.index)].vendorId;
-            product = config.controllers[static_cast<std::size_t>(entry.index)].productId;
-        } else {
-            vendor = config.others[static_cast<std::size_t>(entry.index)].vendorId;
-            product = config.others[static_cast<std::size_t>(entry.index)].productId;
+std::vector<VcInterface> VcInterfaces(const VcConfig& config) {
+    std::vector<VcInterface> interfaces;
+    for (int i = 0; i < static_cast<int>(config.devices.size()); ++i) {
+        VcDeviceInfo info{};
+        if (!VcConfigDeviceInfo(config, i, &info)) continue;
+        VcCollection collections[kVcMaxCollections];
+        const int count = VcDeviceCollections(info, collections);
+        const VcDeviceEntry& entry = config.devices[static_cast<std::size_t>(i)];
+        const bool otherRefuses =
+            !entry.isController && config.others[static_cast<std::size_t>(entry.index)].refusesOpen;
+        for (int c = 0; c < count; ++c) {
+            interfaces.push_back(VcInterface{i, c, count, otherRefuses || collections[c].systemOpened});
         }
     }
-    wchar_t name[64];
-    std::swprintf(name, 64, L"\\hid#vid_%04x&pid_%04x#%d", vendor, product, deviceIndex);
+    return interfaces;
+}
+
+std::wstring VcInterfacePath(const std::wstring& configPath, const VcConfig& config,
+                             const VcInterface& interface) {
+    VcDeviceInfo info{};
+    VcConfigDeviceInfo(config, interface.device, &info);
+    wchar_t name[80];
+    if (interface.collections > 1) {
+        std::swprintf(name, 80, L"\\hid#vid_%04x&pid_%04x&col%02d#%d", info.vendorId, info.productId,
+                      interface.collection + 1, interface.device);
+    } else {
+        std::swprintf(name, 80, L"\\hid#vid_%04x&pid_%04x#%d", info.vendorId, info.productId,
+                      interface.device);
+    }
     return DevicesDirectory(configPath) + name;
 }
 
@@ -91,12 +105,12 @@ bool VcCreateDeviceFiles(const std::wstring& configPath, const VcConfig& config)
         return false;
     }
     bool ok = true;
-    for (int i = 0; i < static_cast<int>(config.devices.size()); ++i) {
-        const std::wstring path = VcDevicePath(configPath, config, i);
-        const VcDeviceEntry& entry = config.devices[static_cast<std::size_t>(i)];
-        if (!entry.isController && config.others[static_cast<std::size_t>(entry.index)].refusesOpen) {
+    for (const VcInterface& interface : VcInterfaces(config)) {
+        const std::wstring path = VcInterfacePath(configPath, config, interface);
+        if (interface.refusesOpen) {
             // A directory in its place: opening it as a file fails with
-            // ERROR_ACCESS_DENIED, as a system keyboard refuses the open.
+            // ERROR_ACCESS_DENIED, as the system's own collections refuse
+            // a program's open for reading or writing.
             if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
                 ok = false;
             }
@@ -113,23 +127,27 @@ bool VcCreateDeviceFiles(const std::wstring& configPath, const VcConfig& config)
     return ok;
 }
 
-int VcDeviceIndexOfHandle(HANDLE handle, const std::wstring& configPath, const VcConfig& config) {
+bool VcInterfaceOfHandle(HANDLE handle, const std::wstring& configPath, const VcConfig& config,
+                         VcInterface* interface) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return -1;
+        return false;
     }
     wchar_t buffer[1024];
     const DWORD length = GetFinalPathNameByHandleW(handle, buffer, 1024, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= 1024) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return -1;
+        return false;
     }
     const std::wstring path = WithoutLongPrefix(std::wstring(buffer, length));
-    for (int i = 0; i < static_cast<int>(config.devices.size()); ++i) {
-        if (EqualPathsIgnoringCase(path, VcDevicePath(configPath, config, i))) return i;
+    for (const VcInterface& candidate : VcInterfaces(config)) {
+        if (EqualPathsIgnoringCase(path, VcInterfacePath(configPath, config, candidate))) {
+            *interface = candidate;
+            return true;
+        }
     }
     SetLastError(ERROR_INVALID_FUNCTION);  // a file, but no device of ours
-    return -1;
+    return false;
 }
 
 void VcReportConfigError(const char* dll, const std::string& message) {

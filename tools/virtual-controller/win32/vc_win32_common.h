@@ -1,16 +1,23 @@
 // Shared pieces of the replacement hid.dll and setupapi.dll: where the config
 // comes from, and the plain files that stand for the devices.
 //
-// setupapi.dll hands out, for enumeration entry N of the config, the path
-// "<config file>.devices\hid#vid_VVVV&pid_PPPP#N" and creates that file, so
-// the program's CreateFileW(OPEN_EXISTING) opens it. hid.dll maps a handle
-// back to its entry through the handle's final path.
+// Windows gives every top-level collection of a HID device an interface of
+// its own. setupapi.dll hands out, for each collection C (from 1) of
+// enumeration entry N of the config, the path
+// "<config file>.devices\hid#vid_VVVV&pid_PPPP&colCC#N" ("...#N" without
+// "&colCC" for a device of one collection) and creates that file, so the
+// program's CreateFileW(OPEN_EXISTING) opens it. A collection the system
+// opens for itself (a controller's touch screen) and an other device that
+// refuses the open get a directory of that name instead, which
+// CreateFileW refuses with ERROR_ACCESS_DENIED. hid.dll maps a handle back to
+// its interface through the handle's final path.
 #ifndef KELCALIB_TOOLS_VC_WIN32_COMMON_H
 #define KELCALIB_TOOLS_VC_WIN32_COMMON_H
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "tools/virtual-controller/virtual_controller.h"
 
@@ -25,16 +32,29 @@ bool VcConfigPathFromEnvironment(std::wstring* path);
 // "line N: ...") and `config` is empty.
 bool VcReadConfigFile(const std::wstring& path, VcConfig* config, std::string* error);
 
-// The DevicePath of enumeration entry `deviceIndex`.
-std::wstring VcDevicePath(const std::wstring& configPath, const VcConfig& config, int deviceIndex);
+// One HID interface: a top-level collection of an enumeration entry.
+struct VcInterface {
+    int device;      // the config's enumeration entry
+    int collection;  // its collection, from 0 (VcDeviceCollections)
+    int collections; // how many the entry has
+    bool refusesOpen;
+};
 
-// Creates the devices directory and one empty file per entry (a directory
-// for a device that refuses the open). False when any of them can't be made.
+// The interfaces of a config, in enumeration order.
+std::vector<VcInterface> VcInterfaces(const VcConfig& config);
+
+// The DevicePath of an interface.
+std::wstring VcInterfacePath(const std::wstring& configPath, const VcConfig& config,
+                             const VcInterface& interface);
+
+// Creates the devices directory and one empty file per interface (a
+// directory for one that refuses the open). False when any can't be made.
 bool VcCreateDeviceFiles(const std::wstring& configPath, const VcConfig& config);
 
-// The enumeration entry whose device file `handle` is open on, or -1 (also
-// for a closed or invalid handle: then GetLastError is ERROR_INVALID_HANDLE).
-int VcDeviceIndexOfHandle(HANDLE handle, const std::wstring& configPath, const VcConfig& config);
+// The interface whose device file `handle` is open on; false (also for a
+// closed or invalid handle: then GetLastError is ERROR_INVALID_HANDLE).
+bool VcInterfaceOfHandle(HANDLE handle, const std::wstring& configPath, const VcConfig& config,
+                         VcInterface* interface);
 
 // Reports a config problem on stderr, once per distinct message.
 void VcReportConfigError(const char* dll, const std::string& message);
