@@ -1,5 +1,6 @@
 #include "app/calibration_session.h"
 
+#include "app/misclick.h"
 #include "app/session_platform.h"
 #include "app/touch_timing.h"
 #include "calib/calibration_solve.h"
@@ -76,6 +77,14 @@ void ShowNextTarget() {
 
 void SolveAndConfirm() {
     ReleaseTouches();
+    // A touch that missed its target would be calibrated in: the pass
+    // starts again, saying so.
+    std::int32_t miss = 0;
+    if (TouchesMissTargets(&miss)) {
+        ShowMisclick(miss);
+        PostSessionMessage(WM_CALIB_START);
+        return;
+    }
     ComputeCalibration();
     // Coincident or collinear points leave no calibration to try: sent, it
     // would put every touch in one spot, and the question could no longer

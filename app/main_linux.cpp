@@ -107,6 +107,8 @@ int RunKelcalib(int argc, char** argv) {
         return kExitCannotStart;
     }
     gSession = InitialSessionState();
+    gSession.vendorId = options.vendorId;
+    gSession.misclickPx = options.misclickPx;
     // Closing the window is a close request the session answers (abort
     // command first), not an immediate quit.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");

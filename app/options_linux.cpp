@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/session_state.h"
+#include "app/vendor_id.h"
 #include "device/name_text.h"
 
 #ifndef KELCALIB_VERSION
@@ -16,8 +17,9 @@ namespace {
 
 void PrintUsage() {
     std::printf(
-        "usage: kelcalib [--display N] [--device /dev/hidrawN | --index N] [--persist]\n"
-        "       kelcalib --identify [--json]\n"
+        "usage: kelcalib [--display N] [--device /dev/hidrawN | --index N] [--vid VID]\n"
+        "                [--misclick PX] [--persist]\n"
+        "       kelcalib --identify [--json] [--vid VID]\n"
         "       kelcalib --list-displays | --help | --version\n"
         "\n"
         "Four-point calibration of a USB HID touch controller (vendor ID 0x%04X); the\n"
@@ -29,6 +31,11 @@ void PrintUsage() {
         "  --device PATH    the controller at this hidraw node (or a link to one)\n"
         "  --index N        the controller N of the vendor ID, counted from 0 in node\n"
         "                   order as kelcalib-ctl list numbers them (default 0)\n"
+        "  --vid VID        controllers of this USB vendor ID, in hexadecimal such as\n"
+        "                   0x1234 (default 0x%04X, the build's)\n"
+        "  --misclick PX    start the targets again when one touch lies more than PX\n"
+        "                   pixels, across or down, from where the other three put it\n"
+        "                   (default %d; 0: no check)\n"
         "  --persist        on X11, as root: write the X configuration that keeps the\n"
         "                   touch on the display after Yes (without it, it is printed)\n"
         "  --identify       show \"touch this screen\" on each display in turn and print\n"
@@ -41,7 +48,8 @@ void PrintUsage() {
         "no screen); 2 a bad option; 3 no controller (none, in use, or unplugged); 4 the\n"
         "controller may not be opened by this user; 5 abandoned (Esc, a close request, a\n"
         "signal, the display lost); 6 the controller refused the records or the commit.\n",
-        static_cast<unsigned>(KELCALIB_VENDOR_ID));
+        static_cast<unsigned>(KELCALIB_VENDOR_ID), static_cast<unsigned>(KELCALIB_VENDOR_ID),
+        kDefaultMisclickPx);
 }
 
 int BadOption(const char* what, const char* value) {
@@ -78,7 +86,10 @@ const char* ValueOf(const char* name, int argc, char** argv, int* i, bool* missi
 
 int ParseKelcalibOptions(int argc, char** argv, KelcalibOptions* options) {
     *options = KelcalibOptions{};
+    options->vendorId = static_cast<std::uint16_t>(KELCALIB_VENDOR_ID);
+    options->misclickPx = kDefaultMisclickPx;
     bool displayGiven = false;
+    bool misclickGiven = false;
     bool indexGiven = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -113,6 +124,16 @@ int ParseKelcalibOptions(int argc, char** argv, KelcalibOptions* options) {
             }
             options->controller.index = static_cast<std::uint16_t>(number);
             indexGiven = true;
+        } else if (const char* value = ValueOf("--vid", argc, argv, &i, &missing)) {
+            if (!ParseVendorId(value, &options->vendorId)) {
+                return BadOption("--vid takes a vendor ID in hexadecimal such as 0x1234, not", value);
+            }
+        } else if (const char* value = ValueOf("--misclick", argc, argv, &i, &missing)) {
+            if (!ParseNumber(value, 1000, &number)) {
+                return BadOption("--misclick takes pixels 0..1000, not", value);
+            }
+            options->misclickPx = static_cast<int>(number);
+            misclickGiven = true;
         } else if (const char* value = ValueOf("--device", argc, argv, &i, &missing)) {
             if (value[0] == '\0') return BadOption("--device takes a device node, not", value);
             options->controller.device = value;
@@ -128,10 +149,10 @@ int ParseKelcalibOptions(int argc, char** argv, KelcalibOptions* options) {
     if (options->json && !options->identify) {
         return BadOption("--json goes with", "--identify");
     }
-    if (options->identify && (displayGiven || indexGiven || options->persist ||
+    if (options->identify && (displayGiven || indexGiven || options->persist || misclickGiven ||
                               options->controller.device != nullptr)) {
         return BadOption("--identify looks at every display and controller; it takes only",
-                         "--json");
+                         "--json and --vid");
     }
     return -1;
 }

@@ -5,8 +5,16 @@
 #include "app/controller_choice_linux.h"
 #include "app/exit_status_linux.h"
 
+#include <cstdint>
+
+// A touch this many pixels, across or down, from where the other three put
+// it is taken for a misclick (--misclick; 0 turns the check off).
+constexpr int kDefaultMisclickPx = 15;
+
 struct KelcalibOptions {
     int display;              // --display, 0 by default
+    std::uint16_t vendorId;   // --vid, the build's vendor ID by default
+    int misclickPx;           // --misclick
     bool listDisplays;        // --list-displays
     bool identify;            // --identify
     bool json;                // --json (with --identify)

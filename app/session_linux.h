@@ -28,6 +28,7 @@ struct LinuxScreen {
     bool collecting;             // a pass takes releases as touches
     bool ended;                  // WM_CALIB_EXIT handled: the loop stops
     bool displayLost;            // the X server went away: no more calls to it
+    std::int32_t misclickPx;     // the last pass missed by this much (0: say nothing)
 };
 
 extern LinuxScreen gScreen;

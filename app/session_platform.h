@@ -5,6 +5,8 @@
 #ifndef KELCALIB_APP_SESSION_PLATFORM_H
 #define KELCALIB_APP_SESSION_PLATFORM_H
 
+#include <cstdint>
+
 #include "app/platform_types.h"
 
 // The messages of the session, each shown with its caption and an OK button.
@@ -31,6 +33,11 @@ void ReleaseTouches();
 
 // Shows the target of `pointCount` (none when it is 4).
 void ShowCurrentTarget();
+
+// The pass's touches missed the targets by `missPx` pixels (misclick.h):
+// said on the target screen of the pass that follows, until its first
+// touch. Only the Linux program checks (gSession.misclickPx).
+void ShowMisclick(std::int32_t missPx);
 
 // Shows `message` and waits until it is acknowledged or the session is
 // abandoned meanwhile.

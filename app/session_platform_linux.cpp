@@ -51,8 +51,11 @@ void ShowCurrentTarget() {
     // A touch made during the transfers before this target answers an
     // earlier screen: dropped, not taken as this target's point. Esc stays.
     DropQueuedInput();
+    if (gSession.pointCount > 0) gScreen.misclickPx = 0;  // said until the first touch
     PaintTargetScreen();
 }
+
+void ShowMisclick(std::int32_t missPx) { gScreen.misclickPx = missPx; }
 
 void ShowSessionMessage(SessionMessage message) {
     std::string text = message == SessionMessage::kNoController ? kNoDeviceUtf8 : kTransferErrorUtf8;

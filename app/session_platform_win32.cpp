@@ -38,6 +38,10 @@ void ShowCurrentTarget() {
     InvalidateRect(gSession.mainWindow, nullptr, TRUE);
 }
 
+// The Windows program takes every pass (gSession.misclickPx is 0): nothing
+// calls this there.
+void ShowMisclick(std::int32_t) {}
+
 void ShowSessionMessage(SessionMessage message) {
     const bool noController = message == SessionMessage::kNoController;
     CenteredMessageBox(gSession.mainWindow, noController ? kNoDeviceText : kTransferErrorText,

@@ -104,6 +104,10 @@ struct SessionState {
     // The session's end (calibration_session.h): its outcome, how it was
     // abandoned, and whether the abort step ran or the session ended, after
     // which nothing more is sent.
+    // A pass whose four touches lie further than this from the targets'
+    // shape (pixels, across or down) starts again; 0, the Windows
+    // program's, takes every pass (misclick.h).
+    std::int32_t misclickPx;
     SessionOutcome outcome;
     AbandonReason abandonReason;
     bool leaving;

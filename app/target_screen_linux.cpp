@@ -4,6 +4,8 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
+#include <cstdio>
+
 #include "app/session_linux.h"
 #include "app/session_state.h"
 #include "app/session_texts.h"
@@ -74,6 +76,11 @@ void PaintTargetScreen() {
     }
     DrawTextLine(renderer, gScreen.screenFont, kTouchInstructionUtf8);
     DrawTextLine(renderer, gScreen.screenFont, kEscapeHintUtf8);
-    DrawTextLine(renderer, gScreen.screenFont, kResetNoteUtf8);
+    DrawTextLine(renderer, gScreen.screenFont, kLinuxNoteUtf8);
+    if (gScreen.misclickPx > 0) {
+        char note[160];
+        std::snprintf(note, sizeof note, kMisclickUtf8, static_cast<int>(gScreen.misclickPx));
+        DrawTextLine(renderer, gScreen.screenFont, note);
+    }
     SDL_RenderPresent(renderer);
 }

@@ -91,6 +91,7 @@ void PostSessionMessage(UINT message) { gPosted.push_back(message); }
 void CaptureTouches() { gAsked.push_back("capture"); }
 void ReleaseTouches() { gAsked.push_back("release"); }
 void ShowCurrentTarget() { gAsked.push_back("target"); }
+void ShowMisclick(std::int32_t) { gAsked.push_back("misclick"); }
 void ShowSessionMessage(SessionMessage message) {
     gAsked.push_back(message == SessionMessage::kNoController ? "no-controller" : "transfer-error");
 }

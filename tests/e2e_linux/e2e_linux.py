@@ -215,6 +215,37 @@ def commit_refused(run):
     run.check("did not accept the commit" in run.output("stderr.txt"), "the refusal said")
 
 
+def with_args(args, scenario):
+    def run_with(run):
+        run.args = args
+        scenario(run)
+    return run_with
+
+
+def misclick(run):
+    """Target 2 touched 200 px below it: no records, the pass starts again
+    saying so above the first target; the good pass after it commits
+    calib-solve's records for its own points."""
+    run.start()
+    for i in range(4):
+        run.wait_cues(i + 1)
+        run.touch(i, off=(0, 200) if i == 2 else (0, 0))
+    run.wait_cues(6)
+    run.equal(run.trace(), PASS_TRACE[:-4] + ["Cx", "get", "Cy", "get", "Q"],
+              "no records: identity and the first target again")
+    time.sleep(0.3)
+    pixel = run.screenshot("misclick")
+    rows = [y for y in range(0, 110) if any(pixel(x, y) != linux_run.BACKGROUND for x in range(run.width))]
+    run.equal(len(e2e.row_bands(rows)), 4, "the note said as a fourth line above the first target")
+    run.collect(first_cue=6)
+    run.wait_box()
+    e2e.xdotool("key", "Return")
+    run.equal(run.exit_code(), EXIT["ok"], "exit code")
+    points = run.raw_points()
+    if run.equal(len(points), 8, "touch reads"):
+        check_committed(run, points[4:], "second pass: ")
+
+
 def buttons_and_debounce(run):
     run.start()
     run.wait_cues(1)
@@ -265,7 +296,8 @@ def options(run):
         run.equal(done.returncode, 0, "exit code of %s" % args)
         run.check(done.stdout.strip() != "", "%s prints something" % args)
     run.check(call("--list-displays").stdout.startswith("0: 1024x768 at 0,0 (primary)"), "display 0 listed")
-    for args in (["--bogus"], ["--display"], ["--display", "x"], ["--display", "-1"], ["--display", "1"]):
+    for args in (["--bogus"], ["--display"], ["--display", "x"], ["--display", "-1"], ["--display", "1"],
+                 ["--vid", "12345"], ["--vid", "0xg"], ["--misclick", "-1"], ["--identify", "--misclick", "0"]):
         done = call(*args)
         run.equal(done.returncode, EXIT["bad_option"], "exit code of %s" % args)
         run.equal(len(done.stderr.strip().splitlines()), 1, "one line for %s: %r" % (args, done.stderr))
@@ -293,6 +325,10 @@ SCENARIOS = {
     "mirrored": full_calibration("mirrored"),
     "swapped": full_calibration("swapped"),
     "no_then_yes": no_then_yes,
+    "misclick": (misclick, ["panel straight"]),
+    # A controller of another vendor ID than the build's, chosen with --vid.
+    "vendor_id": (with_args(["--vid", "0x1234"], full_calibration("straight")[0]),
+                  ["panel straight", "vendor-id 0x1234"]),
     "coincident_touches": coincident_touches,
     "escape": abandon("esc"),
     "close_request": abandon("close"),

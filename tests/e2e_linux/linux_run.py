@@ -102,9 +102,11 @@ class LinuxRun(e2e.Run):
         self.weston = xserver.start_weston(self.x, backend)
         self.extra_env.update({"SDL_VIDEODRIVER": "wayland", "WAYLAND_DISPLAY": "kelcalib-wl"})
 
-    def touch(self, i, button=1, hold=0.08, settle=0.45):
+    def touch(self, i, button=1, hold=0.08, settle=0.45, off=(0, 0)):
+        """A touch on target i (`off` pixels beside it)."""
         time.sleep(settle)
         x, y = target(i, self.width, self.height)
+        x, y = x + off[0], y + off[1]
         with open(self.touch_file + ".new", "w") as f:
             f.write("%d %d %d %d\n" % (x, y, self.width, self.height))
         os.replace(self.touch_file + ".new", self.touch_file)
