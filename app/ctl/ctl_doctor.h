@@ -30,7 +30,7 @@ struct DoctorSection {
 
 // Runs doctor (Linux; elsewhere it says it is not there) and returns the
 // exit status: 0 when no check named a problem, kCtlExitProblems when one
-// did, kCtlExitNoController when there is no controller to look at.
+// did (no controller to look at is one, with what to do).
 int RunDoctor(const CtlOptions& options);
 
 // Prints the report (text, or one JSON object) and returns the number of

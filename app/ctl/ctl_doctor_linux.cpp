@@ -252,18 +252,27 @@ int RunDoctor(const CtlOptions& options) {
         }
         if (info.ours) ++index;
     }
-    const bool none = sections.empty();
+    if (sections.empty()) {
+        // Nothing to look at is the first problem to solve, with its steps.
+        DoctorSection missing;
+        missing.index = -1;
+        char what[96];
+        std::snprintf(what, sizeof what, "no controller with vendor ID 0x%04X%s%s", options.vendorId,
+                      options.indexGiven ? " at index " : "",
+                      options.indexGiven ? std::to_string(options.index).c_str() : "");
+        missing.title = "the controller";
+        Add(&missing, "controller", DoctorVerdict::kProblem, what,
+            "see every HID device and why it is not one with 'kelcalib-ctl list --all'; a controller "
+            "of another vendor ID is found with --vid VID (kelcalib --vid VID calibrates it); one "
+            "this user may not open needs the udev rule that grants access "
+            "(/lib/udev/rules.d/70-kelcalib.rules, installed by the package), then replug it");
+        sections.push_back(missing);
+    }
     DoctorSection system;
     system.index = -1;
     system.title = "every input device";
     CheckSystemCorrections(&system);
     sections.push_back(system);
     const int problems = PrintDoctorReport(options.json, sections);
-    if (none) {
-        std::fprintf(stderr, "kelcalib-ctl: no controller with vendor ID 0x%04X%s%s\n", options.vendorId,
-                     options.indexGiven ? " at index " : "",
-                     options.indexGiven ? std::to_string(options.index).c_str() : "");
-        return kCtlExitNoController;
-    }
     return problems > 0 ? kCtlExitProblems : kCtlExitOk;
 }

@@ -127,6 +127,14 @@ def doctor_names_each_problem(run):
                 lambda: os.remove(root + "/etc/X11/xorg.conf.d/99-kelcalib-fffe-0001.conf"))
         status, out, err = run.ctl("doctor", env={"KELCALIB_SYSTEM_ROOT": root, "DISPLAY": x.display})
         run.equal((status, out[-1:]), (0, ["0 problems found"]), "text report, everything put back")
+        # No controller of the vendor ID: a problem too, with what to do.
+        status, out, err = run.ctl("--vid", "0x1234", "--json", "doctor",
+                                   env={"KELCALIB_SYSTEM_ROOT": root, "DISPLAY": x.display})
+        report = json.loads("".join(out)) if status == 5 else {}
+        found = [f for s in report.get("sections", []) for f in s["findings"] if f["verdict"] == "problem"]
+        run.equal((status, [f["check"] for f in found]), (5, ["controller"]), "no controller of 0x1234")
+        run.check(found and "list --all" in found[0].get("do", "") and "--vid" in found[0]["do"],
+                  "what to do with no controller: %r" % found)
     finally:
         x.stop()
         shutil.rmtree(root, ignore_errors=True)
