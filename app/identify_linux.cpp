@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/ctl/ctl_output.h"
 #include "app/controller_choice_linux.h"
 #include "app/exit_status_linux.h"
 #include "app/session_events_linux.h"
-#include "app/session_linux.h"
+#include "app/calibration_window_linux.h"
 #include "app/session_state.h"
 #include "app/session_texts.h"
 #include "device/controller_protocol.h"
@@ -19,6 +18,7 @@
 #include "device/hid_enumerate.h"
 #include "device/hidraw_linux.h"
 #include "device/hidraw_sysfs_linux.h"
+#include "device/name_text.h"
 
 namespace {
 
