@@ -200,7 +200,7 @@ DoctorSection CheckController(const CtlOptions& options, const HidInterfaceInfo&
             DescribeOpenProblem(why, sizeof why);
             Add(&section, "in use", DoctorVerdict::kNote, why[0] != '\0' ? why : "it could not be opened now");
         }
-        CtlCloseController();
+        CloseTouchDevice();
     } else {
         char advice[1024] = "";
         DescribePermissionProblem(advice, sizeof advice);

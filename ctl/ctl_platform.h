@@ -1,6 +1,6 @@
-// What kelcalib-ctl needs from the system beyond the controller link:
-// closing the controller, why a controller may not be opened, Ctrl-C, a
-// clock and files. One implementation per system (ctl_platform_linux.cpp,
+// What kelcalib-ctl needs from the system beyond the controller link
+// (device/hid_device.h): Ctrl-C, a running calibration, the input devices of
+// a controller, a clock and files. One implementation per system (ctl_platform_linux.cpp,
 // ctl_platform_win32.cpp).
 #ifndef KELCALIB_CTL_CTL_PLATFORM_H
 #define KELCALIB_CTL_CTL_PLATFORM_H
@@ -11,16 +11,6 @@
 
 #include "ctl/ctl_output.h"
 #include "device/hid_enumerate.h"
-
-// Closes the controller OpenTouchDevice opened; no-op when none is open.
-void CtlCloseController();
-
-// Right after ListHidInterfaces found no controller of `vendorId` among
-// `interfaces`: true when one of them may be such a controller that this
-// user lacks the permission to open; then `why` says which and what to do
-// about it (possibly on several lines).
-bool CtlDeniedAccess(const HidInterfaceInfo* interfaces, int count, std::uint16_t vendorId,
-                     char* why, std::size_t whySize);
 
 // From now on Ctrl-C (and on Linux SIGTERM and SIGHUP, a dropped terminal
 // or ssh session) only sets the flag that CtlInterrupted reads;
@@ -36,9 +26,6 @@ void CtlInterruptHandled();
 // program, so that it can still send the abort command (Linux: SIGPIPE
 // ignored).
 void CtlIgnoreBrokenPipe();
-
-// After a transfer failed: true when the controller is gone (unplugged).
-bool CtlControllerGone();
 
 // Fills the input devices of `controller` the system made from the
 // interface `info` (Linux: the event devices sysfs shows under the same HID

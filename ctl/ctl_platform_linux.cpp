@@ -1,6 +1,5 @@
-// kelcalib-ctl's Linux edge: closing the controller's node, the permission
-// advice of the hidraw link, SIGINT, SIGTERM, SIGHUP and SIGPIPE, the
-// monotonic clock, files.
+// kelcalib-ctl's Linux edge: SIGINT, SIGTERM, SIGHUP and SIGPIPE, the input
+// event devices of a controller, the monotonic clock, files.
 #include "ctl/ctl_platform.h"
 
 #include <signal.h>
@@ -22,17 +21,6 @@ void OnSignal(int) {
 
 }  // namespace
 
-void CtlCloseController() {
-    CloseTouchDevice();
-}
-
-// The link keeps a note of the first node of our vendor ID (or of an
-// unknown one) that refused this user while it listed the nodes; what else
-// it notes (a malformed descriptor, a node in use) is no permission problem.
-bool CtlDeniedAccess(const HidInterfaceInfo*, int, std::uint16_t, char* why, std::size_t whySize) {
-    return DescribePermissionProblem(why, whySize);
-}
-
 void CtlCatchInterrupt() {
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -52,10 +40,6 @@ void CtlInterruptNow() {
 
 void CtlIgnoreBrokenPipe() {
     signal(SIGPIPE, SIG_IGN);
-}
-
-bool CtlControllerGone() {
-    return gSession.deviceGone;
 }
 
 void CtlInterruptHandled() {}
