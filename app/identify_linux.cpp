@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/ctl/ctl_output.h"
 #include "app/controller_choice_linux.h"
 #include "app/exit_status_linux.h"
 #include "app/session_events_linux.h"
-#include "app/session_linux.h"
+#include "app/calibration_window_linux.h"
 #include "app/session_state.h"
 #include "app/session_texts.h"
 #include "device/controller_protocol.h"
@@ -19,6 +18,7 @@
 #include "device/hid_enumerate.h"
 #include "device/hidraw_linux.h"
 #include "device/hidraw_sysfs_linux.h"
+#include "device/name_text.h"
 
 namespace {
 
@@ -32,20 +32,28 @@ struct Controller {
     HidInterfaceInfo info;
     EventDevices events;
     bool open;
-    SessionState link;  // the session record holding this controller's handle
+    // Its open node: what gSession's link fields hold while it is talked to
+    // (the link keeps the rest of it, device/hid_link_linux.h).
+    HANDLE device;
+    std::uint16_t featureReportLength;
+    bool gone;
     int display;        // paired display, -1 for none
     char displayName[64];
 };
 
-// Calls `step` with gSession standing for controller `c` (the protocol
-// talks to gSession.device).
+// Calls `step` with gSession's controller fields pointing at controller
+// `c` (the protocol talks to gSession.device).
 template <typename Step>
 void WithController(Controller& c, Step step) {
-    const SessionState saved = gSession;
-    gSession = c.link;
+    gSession.device = c.device;
+    gSession.featureReportLength = c.featureReportLength;
+    gSession.deviceGone = c.gone;
     step();
-    c.link = gSession;
-    gSession = saved;
+    c.device = gSession.device;
+    c.gone = gSession.deviceGone;
+    gSession.device = nullptr;
+    gSession.featureReportLength = 0;
+    gSession.deviceGone = false;
 }
 
 void DrawLine(TTF_Font* font, const char* text, int y) {
@@ -210,17 +218,17 @@ int RunIdentify(const char* fontPath, bool json) {
         std::fprintf(stderr, "kelcalib: the list of hidraw nodes in /dev cannot be read\n");
         return 1;
     }
-    const SessionState base = gSession;
     int opened = 0;
     for (std::size_t i = 0; i < controllers.size(); ++i) {
-        gSession = base;
-        controllers[i].open = OpenTouchDevice(gSession.vendorId, static_cast<std::uint16_t>(i));
-        controllers[i].link = gSession;
-        opened += controllers[i].open ? 1 : 0;
+        Controller& c = controllers[i];
+        c.open = OpenTouchDevice(gSession.vendorId, static_cast<std::uint16_t>(i));
+        c.device = gSession.device;
+        c.featureReportLength = gSession.featureReportLength;
+        gSession.device = nullptr;
+        opened += c.open ? 1 : 0;
     }
     char problem[1024] = "";
     const bool described = opened == 0 && DescribeOpenProblem(problem, sizeof problem);
-    gSession = base;
     if (opened == 0) {
         if (described) {
             std::fprintf(stderr, "kelcalib: %s", problem);

@@ -9,9 +9,9 @@
 
 #include <algorithm>
 
-#include "app/pointer_events_linux.h"
+#include "app/touch_capture_linux.h"
 #include "app/session_events_linux.h"
-#include "app/session_linux.h"
+#include "app/calibration_window_linux.h"
 #include "app/session_platform.h"
 #include "app/session_texts.h"
 #include "app/target_layout.h"

@@ -1,16 +1,15 @@
 #include "app/session_events_linux.h"
 
 #include <SDL.h>
-#include <SDL_syswm.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "app/pointer_events_linux.h"
-#include "app/session_linux.h"
+#include "app/touch_capture_linux.h"
+#include "app/calibration_window_linux.h"
 #include "app/touch_timing.h"
-#include "app/x11_display_linux.h"
+#include "display/display_system_linux.h"
 #include "device/controller_protocol.h"
 #include "device/hid_device.h"
 #include "device/hidraw_linux.h"
@@ -30,28 +29,14 @@ constexpr std::uint32_t kEventPollMs = 4;
 
 void OnLeaveSignal(int) { gLeaveRequested = 1; }
 
-// SDL 2.26 does not report an X output that goes away, so the program
-// looks every half second whether an output still shows the calibrated
-// area; a display whose area no output showed to begin with is not watched.
+// SDL 2.26 does not report every display that goes away (an X output), so
+// the program looks every half second whether the calibrated area is still
+// shown; a display that cannot be told so from the start is not watched.
 constexpr std::uint32_t kDisplayWatchMs = 500;
 std::uint32_t gNextDisplayWatch = 0;
 enum class Watch { kUnknown, kWatching, kOff };
 Watch gWatch = Watch::kUnknown;
 SDL_Window* gWatchedWindow = nullptr;
-
-bool AreaShown(Display* x) {
-    const RECT& r = gSession.screenRect;
-    X11Output outputs[16];
-    const int count = X11ShownAreas(x, outputs, 16);
-    for (int i = 0; i < count && i < 16; ++i) {
-        const DisplayArea& a = outputs[i].area;
-        if (a.x == r.left && a.y == r.top && a.width == r.right - r.left &&
-            a.height == r.bottom - r.top) {
-            return true;
-        }
-    }
-    return false;
-}
 
 bool CalibratedDisplayGone() {
     if (gScreen.window != gWatchedWindow) {  // another window: look afresh
@@ -64,13 +49,12 @@ bool CalibratedDisplayGone() {
         return false;
     }
     gNextDisplayWatch = now + kDisplayWatchMs;
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (SDL_GetWindowWMInfo(gScreen.window, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) {
+    bool known = false;
+    const bool shown = AreaStillShown(gScreen.window, ScreenArea(), &known);
+    if (!known) {
         gWatch = Watch::kOff;
         return false;
     }
-    const bool shown = AreaShown(info.info.x11.display);
     if (gWatch == Watch::kUnknown || !shown) {
         const bool gone = gWatch == Watch::kWatching;
         gWatch = shown ? Watch::kWatching : Watch::kOff;  // told once

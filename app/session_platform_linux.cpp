@@ -7,10 +7,11 @@
 #include <string>
 
 #include "app/calibration_session.h"
-#include "app/pointer_events_linux.h"
-#include "app/session_linux.h"
+#include "app/touch_capture_linux.h"
+#include "app/calibration_window_linux.h"
 #include "app/session_platform.h"
 #include "app/session_texts.h"
+#include "display/touch_mapping_linux.h"
 
 namespace {
 
@@ -95,6 +96,11 @@ SessionAnswer AskCalibrationQuestion() {
     }
     return SessionAnswer::kUnanswered;
 }
+
+// The X touch mapping (display/touch_mapping_linux.h).
+void ApplyTouchMapping() { ApplyDisplayMapping(); }
+void RestoreTouchMapping() { RestoreDisplayMapping(); }
+void KeepTouchMapping() { KeepDisplayMapping(); }
 
 void EndSessionWindow() {
     SetCollecting(false);

@@ -2,7 +2,7 @@
 // to the calibration window, the touch hook with the transparent cursor and
 // the mouse capture, the repaint, the message boxes centred on the window,
 // and the end of the window.
-#include "app/calibration_window.h"
+#include "app/calibration_window_win32.h"
 #include "app/calibration_session.h"
 #include "app/session_platform.h"
 #include "app/session_state.h"

@@ -101,13 +101,13 @@ struct SessionState {
     RawPoint rawPoints[kTargetCount];
     CalibrationCoefficients coefficients;
     std::int32_t deviceRecords[2][4];
-    // The session's end (calibration_session.h): its outcome, how it was
-    // abandoned, and whether the abort step ran or the session ended, after
-    // which nothing more is sent.
     // A pass whose four touches lie further than this from the targets'
     // shape (pixels, across or down) starts again; 0, the Windows
     // program's, takes every pass (misclick.h).
     std::int32_t misclickPx;
+    // The session's end (calibration_session.h): its outcome, how it was
+    // abandoned, and whether the abort step ran or the session ended, after
+    // which nothing more is sent.
     SessionOutcome outcome;
     AbandonReason abandonReason;
     bool leaving;
@@ -115,14 +115,6 @@ struct SessionState {
     // A transfer found the controller gone (the Linux link sets it on
     // ENODEV; the Windows program keeps trying, as it always did).
     bool deviceGone;
-#ifdef __linux__
-    // The Linux link's view of the opened controller, what the Windows HID
-    // class knows of it (hid_device_linux.cpp): whether its descriptor
-    // declares report IDs and the length of each feature report its
-    // collection declares (report-ID byte included, 0: none).
-    bool reportIdsDeclared;
-    std::uint16_t featureLengths[256];
-#endif
 };
 
 // Start values of the record: zero everywhere except the vendor ID and the

@@ -1,11 +1,9 @@
 // The calibration window's procedure: its message table, which hands the
 // five private messages and the close request to the session
-// (calibration_session.h), the tracking timer, and the message boxes
-// centred on the calibration window.
+// (calibration_session.h), and the tracking timer.
 #include "app/calibration_session.h"
-#include "app/calibration_window.h"
+#include "app/calibration_window_win32.h"
 #include "app/session_state.h"
-#include "app/target_layout.h"
 #include "app/touch_timing.h"
 #include "device/hid_device.h"
 
@@ -89,31 +87,4 @@ LRESULT CALLBACK CalibrationWndProc(HWND window, UINT message, WPARAM wParam, LP
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }
-}
-
-int CenteredMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
-    gSession.messageBoxHook =
-        SetWindowsHookExW(WH_CBT, MessageBoxCenterHook, nullptr, GetCurrentThreadId());
-    const int result = MessageBoxW(owner, text, caption, type);
-    if (gSession.messageBoxHook != nullptr) {
-        UnhookWindowsHookEx(gSession.messageBoxHook);
-        gSession.messageBoxHook = nullptr;
-    }
-    return result;
-}
-
-LRESULT CALLBACK MessageBoxCenterHook(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE) {
-        HWND box = reinterpret_cast<HWND>(wParam);
-        RECT mainRect = {0, 0, 0, 0};
-        RECT boxRect = {0, 0, 0, 0};
-        GetWindowRect(gSession.mainWindow, &mainRect);
-        GetWindowRect(box, &boxRect);
-        const std::int32_t w = boxRect.right - boxRect.left;
-        const std::int32_t h = boxRect.bottom - boxRect.top;
-        const BoxOrigin origin =
-            CenteredBoxOrigin(mainRect.left, mainRect.top, mainRect.right, mainRect.bottom, w, h);
-        MoveWindow(box, origin.x, origin.y, w, h, TRUE);
-    }
-    return CallNextHookEx(gSession.messageBoxHook, code, wParam, lParam);
 }

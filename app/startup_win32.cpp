@@ -1,6 +1,6 @@
 // Start-up: one copy only, the display, the window class and the full-screen
 // calibration window, then the message loop until the session ends.
-#include "app/calibration_window.h"
+#include "app/calibration_window_win32.h"
 #include "app/session_state.h"
 #include "app/target_layout.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "app/session_linux.h"
+#include "app/calibration_window_linux.h"
 #include "app/session_state.h"
 #include "app/session_texts.h"
 #include "app/target_layout.h"

@@ -1,7 +1,7 @@
 // Drawing of the target screen: a black circle with a cross, pixel by pixel,
 // and the three instruction lines. Every pen is made, used, deselected and
 // deleted inside the call that needs it.
-#include "app/calibration_window.h"
+#include "app/calibration_window_win32.h"
 #include "app/session_state.h"
 #include "app/target_layout.h"
 

@@ -3,7 +3,7 @@
 // turns a debounced release into a calibration point read from the
 // controller.
 #include "app/calibration_session.h"
-#include "app/calibration_window.h"
+#include "app/calibration_window_win32.h"
 #include "app/session_state.h"
 
 LRESULT CALLBACK TouchCaptureHook(int code, WPARAM wParam, LPARAM lParam) {

@@ -11,6 +11,7 @@
 
 #include "app/session_state.h"
 #include "device/hid_device.h"
+#include "device/hid_link_linux.h"
 #include "device/hidraw_linux.h"
 
 namespace {
@@ -24,9 +25,6 @@ int AboveStandardStreams(int fd) {
     return moved;
 }
 
-}  // namespace
-
-namespace {
 
 // The controller on the open node `fd` (vendor already checked) into
 // gSession: its descriptor, the lock, the transfer lengths. False with the
@@ -46,10 +44,13 @@ bool TakeController(unsigned node, int fd) {
         close(kept);
         return false;
     }
+    if (!KeepHidLink(kept, summary.reportIds, summary.featureLength)) {
+        NoteDescriptorProblem(node, "more controllers are open than the link keeps");
+        close(kept);
+        return false;
+    }
     gSession.device = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(kept));
     gSession.featureReportLength = summary.featureReportLength;
-    gSession.reportIdsDeclared = summary.reportIds;
-    std::memcpy(gSession.featureLengths, summary.featureLength, sizeof gSession.featureLengths);
     gSession.deviceGone = false;
     ClearOpenProblem();
     return true;
@@ -129,6 +130,20 @@ bool ReadLogicalMaxima(HANDLE handle, std::int32_t* maxX, std::int32_t* maxY) {
 
 void CloseTouchDevice() {
     const int fd = DeviceFileDescriptor(gSession.device);
-    if (fd >= 0) close(fd);  // the node's lock goes with it
+    if (fd >= 0) {
+        ForgetHidLink(fd);
+        close(fd);  // the node's lock goes with it
+    }
     gSession.device = nullptr;
+}
+
+bool TouchDeviceGone() {
+    return gSession.deviceGone;
+}
+
+bool DescribeDeniedAccess(const HidInterfaceInfo*, int, std::uint16_t, char* why, std::size_t whySize) {
+    // The link notes the first node of the vendor ID (or of an unknown one)
+    // that refused this user while it listed the nodes; what else it notes
+    // (a malformed descriptor, a node in use) is no permission problem.
+    return DescribePermissionProblem(why, whySize);
 }

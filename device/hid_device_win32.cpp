@@ -154,3 +154,15 @@ void CloseTouchDevice() {
     if (TouchDeviceOpen()) CloseHandle(gSession.device);
     gSession.device = nullptr;
 }
+
+// hid.dll tells a gone device by ERROR_DEVICE_NOT_CONNECTED.
+bool TouchDeviceGone() {
+    return GetLastError() == ERROR_DEVICE_NOT_CONNECTED;
+}
+
+// The search passes by what it cannot open without a word, as the
+// calibration program always did: there is no more to say.
+bool DescribeOpenProblem(char* text, std::size_t size) {
+    if (text != nullptr && size > 0) text[0] = '\0';
+    return false;
+}

@@ -179,3 +179,77 @@ int ListHidInterfaces(std::uint16_t vendorId, HidInterfaceInfo* interfaces, int 
     api->SetupDiDestroyDeviceInfoList(set);
     return count;
 }
+
+namespace {
+
+constexpr int kDeniedPathMax = 1024;
+
+bool WidePath(const char* text, wchar_t* wide) {
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, kDeniedPathMax) > 0;
+}
+
+bool ContainsIgnoringCase(const char* text, const char* part) {
+    const std::size_t length = std::strlen(part);
+    for (; *text != '\0'; ++text) {
+        std::size_t k = 0;
+        while (k < length && text[k] != '\0' &&
+               (text[k] == part[k] || (text[k] >= 'A' && text[k] <= 'Z' && text[k] + 32 == part[k]))) {
+            ++k;
+        }
+        if (k == length) return true;
+    }
+    return false;
+}
+
+// Windows gives each top-level collection of a device an interface of its
+// own ("...&col01#...", "...&col02#..."), and keeps the collections it reads
+// itself (a controller's touch screen) from every program. Such a collection
+// beside one of the same vendor and product that opened is no controller
+// this account is shut out of.
+bool SystemCollectionBesideAnOpenedOne(const HidInterfaceInfo* interfaces, int count,
+                                       const HidInterfaceInfo& denied) {
+    const char* collection = std::strstr(denied.path, "&col");
+    if (collection == nullptr) collection = std::strstr(denied.path, "&COL");
+    if (collection == nullptr) return false;
+    const std::size_t prefix = static_cast<std::size_t>(collection - denied.path);
+    for (int i = 0; i < count; ++i) {
+        const HidInterfaceInfo& other = interfaces[i];
+        if (&other != &denied && other.queried && std::strlen(other.path) > prefix + 4 &&
+            _strnicmp(other.path, denied.path, prefix + 4) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// A HID device path names the vendor as "vid_VVVV": an interface of our
+// vendor ID that answers "access denied" is a controller held by another
+// program or shut off from this account.
+bool DescribeDeniedAccess(const HidInterfaceInfo* interfaces, int count, std::uint16_t vendorId,
+                     char* why, std::size_t whySize) {
+    char vid[16];
+    std::snprintf(vid, sizeof vid, "vid_%04x", vendorId);
+    for (int i = 0; i < count; ++i) {
+        const HidInterfaceInfo& info = interfaces[i];
+        wchar_t path[kDeniedPathMax];
+        if (info.queried || !ContainsIgnoringCase(info.path, vid) ||
+            SystemCollectionBesideAnOpenedOne(interfaces, count, info) || !WidePath(info.path, path)) {
+            continue;
+        }
+        HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+            continue;
+        }
+        if (GetLastError() != ERROR_ACCESS_DENIED) continue;
+        std::snprintf(why, whySize,
+                      "%s: access denied; another program may hold the controller open (close "
+                      "it), or this account may not use it",
+                      info.path);
+        return true;
+    }
+    return false;
+}

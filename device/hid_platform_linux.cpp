@@ -14,6 +14,7 @@
 
 #include "app/session_state.h"
 #include "device/hid_device.h"
+#include "device/hid_link_linux.h"
 
 namespace {
 
@@ -29,8 +30,10 @@ bool FeatureTransfer(bool set, HANDLE device, void* buffer, std::uint32_t length
     if (fd < 0 || buffer == nullptr) return false;
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     const std::uint8_t asked = bytes[0];
-    const std::uint8_t reportId = gSession.reportIdsDeclared ? asked : 0;
-    const std::uint32_t reportLength = gSession.featureLengths[reportId];
+    const HidLink* link = FindHidLink(fd);
+    if (link == nullptr) return false;
+    const std::uint8_t reportId = link->reportIdsDeclared ? asked : 0;
+    const std::uint32_t reportLength = link->featureLengths[reportId];
     if (reportLength < kShortestTransfer || reportLength > length ||
         reportLength > kLongestTransfer) {
         return false;  // not a report of this collection, or no room for it
@@ -43,7 +46,7 @@ bool FeatureTransfer(bool set, HANDLE device, void* buffer, std::uint32_t length
     } while (result < 0 && errno == EINTR);
     if (result < 0 && errno == ENODEV) gSession.deviceGone = true;
     // Report 0 stands for whichever ID the caller tried.
-    if (!gSession.reportIdsDeclared) bytes[0] = asked;
+    if (!link->reportIdsDeclared) bytes[0] = asked;
     return result >= 0;
 }
 

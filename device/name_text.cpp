@@ -82,3 +82,41 @@ bool IsPrintableText(const char* text) {
     }
     return true;
 }
+
+void PrintJsonString(const char* text) {
+    std::putchar('"');
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != '\0') {
+        const unsigned char c = *p;
+        const int length = Utf8SequenceLength(p);
+        if (c == '"' || c == '\\') {
+            std::putchar('\\');
+            std::putchar(c);
+        } else if (length == 1 && IsControlSequence(p, 1)) {
+            std::printf("\\u%04x", c);
+        } else if (length == 2 && IsControlSequence(p, 2)) {
+            std::printf("\\u%04x", p[1]);  // C1: U+0080..U+009F
+        } else if (length == 0) {
+            std::printf("\\ufffd");
+        } else {
+            std::fwrite(p, 1, static_cast<std::size_t>(length), stdout);
+        }
+        p += length == 0 ? 1 : length;
+    }
+    std::putchar('"');
+}
+
+void PrintTextString(const char* text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != '\0') {
+        const int length = Utf8SequenceLength(p);
+        if (length == 0 || IsControlSequence(p, length)) {
+            const int bytes = length == 0 ? 1 : length;
+            for (int i = 0; i < bytes; ++i) std::printf("\\x%02X", p[i]);
+            p += bytes;
+        } else {
+            std::fwrite(p, 1, static_cast<std::size_t>(length), stdout);
+            p += length;
+        }
+    }
+}

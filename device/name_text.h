@@ -31,4 +31,13 @@ void TakeName(const char* raw, char* out, std::size_t size);
 // TakeName gives, and what may go to a terminal or a comment as it is.
 bool IsPrintableText(const char* text);
 
+// `text` as a JSON string, quotes included: control characters (C0, DEL,
+// C1) escaped, bytes that are not UTF-8 each replaced by U+FFFD.
+void PrintJsonString(const char* text);
+
+// `text` for a terminal: printable ASCII and valid UTF-8 sequences as they
+// are, every other byte (control characters C0, DEL and C1, bytes that are
+// not UTF-8) as \xNN.
+void PrintTextString(const char* text);
+
 #endif  // KELCALIB_DEVICE_NAME_TEXT_H

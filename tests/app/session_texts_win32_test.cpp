@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/calibration_window.h"
+#include "app/calibration_window_win32.h"
 #include "app/session_texts.h"
 
 namespace {

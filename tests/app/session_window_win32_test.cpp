@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/calibration_window.h"
+#include "app/calibration_window_win32.h"
 #include "app/session_state.h"
 #include "device/controller_protocol.h"
 #include "tools/virtual-controller/native_adapter.h"

@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/calibration_window.h"
+#include "app/calibration_window_win32.h"
 
 namespace {
 

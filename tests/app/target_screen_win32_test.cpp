@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/calibration_window.h"
+#include "app/calibration_window_win32.h"
 #include "app/session_state.h"
 #include "app/target_layout.h"
 

@@ -3,7 +3,7 @@
 // program holds it already).
 #include <cstdio>
 
-#include "app/calibration_window.h"
+#include "app/calibration_window_win32.h"
 
 int main() {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);

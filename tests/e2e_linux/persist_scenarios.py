@@ -16,6 +16,7 @@ import subprocess
 import e2e
 import linux_run
 import xserver
+from linux_run import EXIT
 from screens_and_controllers import (DISPLAY_1_MATRIX, IDENTITY, XTEST_POINTER, again, calibrate_and_answer_yes,
                                      check_matrix, matrix, plant_system)
 
@@ -175,7 +176,7 @@ def killed_session(run):
     run.wait_cues(3)
     check_matrix(run, DISPLAY_1_MATRIX, "the next run maps again")
     e2e.xdotool("key", "Escape")
-    run.equal(run.exit_code(timeout=10), 0, "exit code after Esc")
+    run.equal(run.exit_code(timeout=10), EXIT["abandoned"], "exit code after Esc")
     check_matrix(run, IDENTITY, "after Esc: the matrix from before the killed session")
     run.check("an earlier calibration ended without putting the touch mapping back" in run.output("stderr.txt"),
               "the next run says so")
@@ -191,7 +192,7 @@ def several_x_screens(run):
     run.wait_cues(1)
     check_matrix(run, IDENTITY, "the matrix left alone")
     e2e.xdotool("key", "Escape")
-    run.equal(run.exit_code(timeout=10), 0, "exit code after Esc")
+    run.equal(run.exit_code(timeout=10), EXIT["abandoned"], "exit code after Esc")
     run.check("this X display has 2 screens" in run.output("stderr.txt"), "the refusal said")
 
 
@@ -209,7 +210,7 @@ def lock_of_another_user(run):
         run.start()
         run.wait_cues(1)
         e2e.xdotool("key", "Escape")
-        run.equal(run.exit_code(timeout=10), 0, "exit code after Esc")
+        run.equal(run.exit_code(timeout=10), EXIT["abandoned"], "exit code after Esc")
     run.check(os.path.isdir(os.path.join(run.dir, "kelcalib-0")), "its own lock directory in TMPDIR")
 
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/ctl/ctl_options.h"
+#include "ctl/ctl_options.h"
 #include "device/name_text.h"
 #include "tests/fuzz/fuzz_argv.h"
 

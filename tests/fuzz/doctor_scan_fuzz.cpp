@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/ctl/ctl_doctor_scan.h"
+#include "ctl/ctl_doctor_scan.h"
 #include "device/name_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

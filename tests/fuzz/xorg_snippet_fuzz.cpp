@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/mapping_advice.h"
+#include "display/mapping_advice.h"
 #include "device/name_text.h"
 #include "tests/fuzz/fuzz_input.h"
 

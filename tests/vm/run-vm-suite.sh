@@ -44,7 +44,7 @@ if [ -n "$filter" ] && ! build/vm/tests/vm/vm_suite --gtest_list_tests --gtest_f
   exit 1
 fi
 adds=(--add build/vm/tests/vm/vm_suite --add build/vm/tools/virtual-controller/uhid/vc-uhid
-      --add build/vm/app/ctl/kelcalib-ctl)
+      --add build/vm/ctl/kelcalib-ctl)
 t1=$(now)
 
 tools/vm/build-image.sh --out "$work" --init tests/vm/init.sh "${adds[@]}"

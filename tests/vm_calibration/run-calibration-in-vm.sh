@@ -79,7 +79,7 @@ gcc -Wall -Wextra -O2 -o "$work/x_probe" tests/vm_calibration/x_probe.c -lX11
 gcc -Wall -Wextra -O2 -o "$work/x-input-props" tests/e2e_linux/x_input_props.c -lX11 -lXi
 gcc -Wall -Wextra -O2 -static $(pkg-config --cflags libdrm) -o "$work/drm_probe" tests/vm_calibration/drm_probe.c
 g++ -Wall -Wextra -O2 -I. $(pkg-config --cflags sdl2) -o "$work/sdl_touch_probe" \
-  tests/vm_calibration/sdl_touch_probe.cpp app/pointer_events_linux.cpp $(pkg-config --libs sdl2)
+  tests/vm_calibration/sdl_touch_probe.cpp app/touch_capture_linux.cpp $(pkg-config --libs sdl2)
 # The VM's kernel and its modules: Debian's package unpacked into
 # build/vm-cache/ (the machine's own kernel is not read).
 . "$vm_tools/kernel.sh"
@@ -145,7 +145,7 @@ for video in "${videos[@]}"; do
       # display's size on QEMU's VGA (modesetting; SDL's KMS/DRM driver
       # loads libdrm and libgbm), whose DRM driver loads late (late-order).
       stage "$extra" /usr/lib/xorg/Xorg /usr/bin/xkbcomp build/release-linux/app/kelcalib "$VC_UHID" "$work/x_probe" \
-        "$work/sdl_touch_probe" "$work/x-input-props" build/release-linux/app/ctl/kelcalib-ctl \
+        "$work/sdl_touch_probe" "$work/x-input-props" build/release-linux/ctl/kelcalib-ctl \
         /usr/bin/xrandr /usr/bin/xdotool \
         /usr/lib/xorg/modules/*.so /usr/lib/xorg/modules/drivers/dummy_drv.so \
         /usr/lib/xorg/modules/drivers/modesetting_drv.so /usr/lib/xorg/modules/input/libinput_drv.so \

@@ -2,7 +2,7 @@
 // landing check on the displays without a pointer to ask (SDL's KMS/DRM
 // console input, a Wayland compositor) and for counting what one touch gives
 // on each: a full-screen SDL window like the program's, each touch read with
-// the program's own ReadPointerEvent (app/pointer_events_linux.h).
+// the program's own ReadPointerEvent (app/touch_capture_linux.h).
 //
 //   sdl_touch_probe FILE W H X Y...
 //
@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/pointer_events_linux.h"
+#include "app/touch_capture_linux.h"
 
 namespace {
 

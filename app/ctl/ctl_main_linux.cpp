@@ -1,6 +1,0 @@
-// Entry point of kelcalib-ctl on Linux.
-#include "app/ctl/ctl_commands.h"
-
-int main(int argc, char** argv) {
-    return RunCtl(argc, argv);
-}
