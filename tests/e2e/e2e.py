@@ -17,6 +17,23 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from wine_retry import WINE_CONNECTION_FAILURE  # noqa: E402
 
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+def protocol_constants():
+    """The handshake's numbers as device/controller_protocol.h names them:
+    kSendsPerHandshake is PROTOCOL["sends_per_handshake"]."""
+    with open(os.path.join(ROOT, "device", "controller_protocol.h")) as f:
+        pairs = re.findall(r"^constexpr [\w:]+ k(\w+) = (\d+);", f.read(), re.M)
+    return {re.sub(r"(?<!^)([A-Z])", r"_\1", name).lower(): int(value) for name, value in pairs}
+
+
+PROTOCOL = protocol_constants()
+# Sends of one handshake, and polls after each send, before it gives up.
+SENDS = PROTOCOL["sends_per_handshake"]
+POLLS = PROTOCOL["polls_per_send"]
+# "fault reject N" for every send of one handshake.
+REJECT_EVERY_SEND = "fault reject %d" % SENDS
 SCREEN_TARGETS = 4
 CONFIRM = "Checking calibration results"
 FATAL = "Fatal error!"

@@ -25,7 +25,8 @@ import persist_scenarios  # noqa: E402
 import screens_and_controllers  # noqa: E402
 import ways_out  # noqa: E402
 from calibration_scenarios import abandon_by, coincident_touches, second_copy  # noqa: E402
-from e2e import COMMIT_TRACE, PASS_TRACE, STRAIGHT_POINTS, STRAIGHT_RECORDS, check_committed  # noqa: E402
+from e2e import (COMMIT_TRACE, PASS_TRACE, REJECT_EVERY_SEND, SENDS, STRAIGHT_POINTS, STRAIGHT_RECORDS,  # noqa: E402
+                 check_committed)
 from linux_run import EXIT, LinuxRun, check_first_target  # noqa: E402
 
 
@@ -197,20 +198,20 @@ def identity_refused(run):
     if run.equal(len(buttons), 1, "one OK button"):
         run.press(buttons[0])
     run.equal(run.exit_code(timeout=10), EXIT["refused"], "exit code")
-    run.equal(run.trace(), ["Cx", "get"] * 8 + ["Cy", "get", "Rs"], "eight refused X records, Y, the abort")
+    run.equal(run.trace(), ["Cx", "get"] * SENDS + ["Cy", "get", "Rs"], "every X record refused, Y, the abort")
     run.equal(run.cues(), 0, "no target cued")
     run.equal(run.store_text(), None, "store untouched")
 
 
 def commit_refused(run):
     """Yes, and the controller refuses CS: the same transfers as on Windows
-    (eight CS, no WC, nothing after), the refusal's own status and line."""
+    (every CS refused, no WC, nothing after), the refusal's own status and line."""
     run.start()
     run.collect()
     run.wait_box()
     e2e.xdotool("key", "Return")
     run.equal(run.exit_code(timeout=20), EXIT["refused"], "exit code")
-    run.equal(run.trace(), PASS_TRACE + ["CS", "get"] * 8, "eight refused CS, no WC")
+    run.equal(run.trace(), PASS_TRACE + ["CS", "get"] * SENDS, "every CS refused, no WC")
     run.equal(run.store_text(), None, "store untouched")
     run.check("did not accept the commit" in run.output("stderr.txt"), "the refusal said")
 
@@ -338,8 +339,8 @@ SCENARIOS = {
     "escape_during_transfers": (escape_during_transfers, ["fault slow 150"]),
     "no_controller": (no_controller, None),
     "no_permission": no_permission,
-    "identity_refused": (identity_refused, ["fault reject 8"]),
-    "commit_refused": (commit_refused, ["fault reject 8 after-accepts 4"]),
+    "identity_refused": (identity_refused, [REJECT_EVERY_SEND]),
+    "commit_refused": (commit_refused, [REJECT_EVERY_SEND + " after-accepts 4"]),
     "second_copy": second_copy,
     "buttons_debounce": buttons_and_debounce,
     "second_display": (second_display, ["panel straight"]),
