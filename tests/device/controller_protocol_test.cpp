@@ -142,7 +142,8 @@ TEST(Records, ValuesGoOutAsLittleEndianSignedWords) {
     gSession.deviceRecords[kRecordX][1] = -2;
     gSession.deviceRecords[kRecordX][2] = 258;
     gSession.deviceRecords[kRecordX][3] = 7;
-    gSession.deviceRecords[kRecordY][0] = 0;
+    // Every word non-zero: a word dropped or taken from another slot shows.
+    gSession.deviceRecords[kRecordY][0] = 0x01020304;
     gSession.deviceRecords[kRecordY][1] = 2147483647;
     gSession.deviceRecords[kRecordY][2] = -2147483647 - 1;
     gSession.deviceRecords[kRecordY][3] = 1;
@@ -153,13 +154,14 @@ TEST(Records, ValuesGoOutAsLittleEndianSignedWords) {
               Bytes({0x55, 0x01, 'C', 'x', 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0x02, 0x01, 0,
                      0, 7, 0, 0, 0, 0x0D, 0}));
     EXPECT_EQ(std::vector<std::uint8_t>(sent[1].begin(), sent[1].begin() + 22),
-              Bytes({0x55, 0x01, 'C', 'y', 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0x80, 1, 0, 0, 0,
+              Bytes({0x55, 0x01, 'C', 'y', 4, 3, 2, 1, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0x80, 1, 0, 0, 0,
                      0x0D, 0}));
     const VcCoefficients active = VcNativeSystem()->controllers[0].active;
     EXPECT_EQ(active.axis[0].factorX, -1);
     EXPECT_EQ(active.axis[0].factorY, -2);
     EXPECT_EQ(active.axis[0].offset, 258);
     EXPECT_EQ(active.axis[0].divisor, 7);
+    EXPECT_EQ(active.axis[1].factorX, 0x01020304);
     EXPECT_EQ(active.axis[1].offset, -2147483647 - 1);
 }
 
