@@ -320,20 +320,18 @@ TEST(TouchPackets, ReadingSendsNothingAndNeverWaits) {
 }
 
 TEST(TouchPackets, CuedControllerReportsThePanelPosition) {
-    for (const char* ids : {"55", "01", "00"}) {
-        SCOPED_TRACE(ids);
-        OpenVirtualController(std::string("controller\npanel mirrored\nreport-ids ") + ids + "\n");
-        VcNativeSetTouch(256, 192, 1024, 768);
-        std::uint16_t x = 0;
-        std::uint16_t y = 0;
-        EXPECT_FALSE(ReadTouchPoint(&x, &y)) << "no packets before the cue";
-        SendTargetCue();
-        ASSERT_TRUE(ReadTouchPoint(&x, &y));
-        EXPECT_EQ(x, 49151);  // 65535 * (1 - 0.25), rounded
-        EXPECT_EQ(y, 16384);  // 65535 * 0.25, rounded
-        VcNativeSetTouching(false);
-        EXPECT_FALSE(ReadTouchPoint(&x, &y));
-    }
+    // Under the report ID 0x55 (the others' delivery is the transfers' test).
+    OpenVirtualController("controller\npanel mirrored\n");
+    VcNativeSetTouch(256, 192, 1024, 768);
+    std::uint16_t x = 0;
+    std::uint16_t y = 0;
+    EXPECT_FALSE(ReadTouchPoint(&x, &y)) << "no packets before the cue";
+    SendTargetCue();
+    ASSERT_TRUE(ReadTouchPoint(&x, &y));
+    EXPECT_EQ(x, 49151);  // 65535 * (1 - 0.25), rounded
+    EXPECT_EQ(y, 16384);  // 65535 * 0.25, rounded
+    VcNativeSetTouching(false);
+    EXPECT_FALSE(ReadTouchPoint(&x, &y));
 }
 
 TEST(TouchPackets, MissingOrSinglePacketsGiveNoPoint) {
