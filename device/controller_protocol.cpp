@@ -10,11 +10,6 @@
 
 namespace {
 
-constexpr int kSendsPerHandshake = 8;
-constexpr int kPollsPerSend = 4;
-constexpr std::uint32_t kHandshakeWaitMs = 100;
-constexpr std::uint32_t kTargetCueWaitMs = 50;
-constexpr std::int32_t kReplyLength = 5;
 constexpr std::int32_t kRecordLength = 20;
 constexpr int kReplyBufferSize = 100;
 constexpr int kTouchPacketLength = 10;

@@ -6,16 +6,26 @@
 
 #include <cstdint>
 
-// Sends `command` and polls for its accept or reject reply: up to 8 sends,
-// up to 4 polls per send, 100 ms after each send and each poll. True when
-// the accept reply was read. It stops early, false, once a transfer found
+// The handshake's numbers: a command is sent up to kSendsPerHandshake
+// times, each send followed by up to kPollsPerSend polls for its reply, and
+// kHandshakeWaitMs waited after each send and each poll. A reply is its
+// command's SOH and mnemonic, '0' (accept) or '1' (reject), and CR:
+// kReplyLength bytes. The target cue waits kTargetCueWaitMs.
+constexpr int kSendsPerHandshake = 8;
+constexpr int kPollsPerSend = 4;
+constexpr std::uint32_t kHandshakeWaitMs = 100;
+constexpr std::uint32_t kTargetCueWaitMs = 50;
+constexpr std::int32_t kReplyLength = 5;
+
+// Sends `command` and polls for its accept or reject reply, as above. True
+// when the accept reply was read. It stops early, false, once a transfer found
 // the controller gone (gSession.deviceGone), or once the program is asked
 // to end (gLeaveRequested) while no commit is in progress.
 bool SendCommandWithReply(const std::uint8_t* command, std::int32_t commandLength,
                           const std::uint8_t* acceptReply, const std::uint8_t* rejectReply,
                           std::int32_t compareLength);
 
-// The cue, then its 50 ms wait; true when the cue went out.
+// The cue, then its wait; true when the cue went out.
 bool SendTargetCue();
 bool SendAbort();
 bool SendAxisRecordX();

@@ -9,6 +9,8 @@ import signal
 import subprocess
 import time
 
+from e2e import REJECT_EVERY_SEND, SENDS  # ctl_test.py puts tests/e2e on the path
+
 OTHER = "other-device 0x845E 0x0001"
 
 
@@ -93,7 +95,7 @@ def write_refused(run):
     status, out, err = run.ctl("reset", "--yes")
     run.refused(status, out, err, 1, "WC refused")
     run.check(err and "uncertain" in err[0] and "reset" in err[0], "says the state is uncertain (%r)" % err)
-    run.equal(run.commands(), ["Cx", "Cy", "CS"] + ["WC"] * 8 + ["Rs"], "records, CS, eight WC, the abort")
+    run.equal(run.commands(), ["Cx", "Cy", "CS"] + ["WC"] * SENDS + ["Rs"], "records, CS, every WC send, the abort")
 
 
 def in_use(run):
@@ -162,7 +164,7 @@ SCENARIOS = {
     "watch_cue_not_sent": (watch_cue_not_sent, ["controller", "report-length 1"]),
     "watch_controller_gone": (watch_controller_gone, ["controller", "fault gone-after 4"]),
     "reset_interrupted": (reset_interrupted, ["controller", "store STORE", "fault slow 300"]),
-    "write_refused": (write_refused, ["controller", "store STORE", "fault reject 8 after-accepts 3"]),
+    "write_refused": (write_refused, ["controller", "store STORE", REJECT_EVERY_SEND + " after-accepts 3"]),
     "in_use": (in_use, ["controller", "store STORE"]),
     "a_reader_keeps_no_one_out": (a_reader_keeps_no_one_out, ["controller", "store STORE"]),
     "not_a_permission_problem": (not_a_permission_problem,

@@ -282,17 +282,17 @@ def apply_malformed(run):
 
 
 def rejected(run):
-    # The first eight acknowledged commands are rejected: X never gets in.
+    # Every send of the first handshake is rejected: X never gets in.
     status, out, err = run.ctl("apply", "--yes", stdin="record-x 2 0 10 1\nrecord-y 0 2 20 1\n")
     run.refused(status, out, err, 1, "X record rejected")
-    run.equal(run.commands(), ["Cx"] * 8 + ["Rs"], "eight X sends, then the abort; no CS or WC")
+    run.equal(run.commands(), ["Cx"] * e2e.SENDS + ["Rs"], "every X send, then the abort; no CS or WC")
     run.equal(run.store(), None, "nothing committed")
 
 
 def rejected_y(run):
     status, out, err = run.ctl("reset", "--yes")
     run.refused(status, out, err, 1, "Y record rejected")
-    run.equal(run.commands(), ["Cx"] + ["Cy"] * 8 + ["Rs"], "X, eight Y sends, the abort; no CS or WC")
+    run.equal(run.commands(), ["Cx"] + ["Cy"] * e2e.SENDS + ["Rs"], "X, every Y send, the abort; no CS or WC")
     run.equal(run.store(), None, "nothing committed")
 
 
@@ -354,8 +354,8 @@ SCENARIOS = {
     "reset": (reset, ["controller", "store STORE"]),
     "apply": (apply, ["controller", "store STORE"]),
     "apply_malformed": (apply_malformed, ["controller", "store STORE"]),
-    "rejected_record": (rejected, ["controller", "store STORE", "fault reject 8"]),
-    "rejected_y_record": (rejected_y, ["controller", "store STORE", "fault reject 8 after-accepts 1"]),
+    "rejected_record": (rejected, ["controller", "store STORE", e2e.REJECT_EVERY_SEND]),
+    "rejected_y_record": (rejected_y, ["controller", "store STORE", e2e.REJECT_EVERY_SEND + " after-accepts 1"]),
     "second_controller": (second_controller, ["controller", "store STORE", "controller", "store STORE1"]),
     "usage": (usage, ["controller"]),
 }

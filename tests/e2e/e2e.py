@@ -17,6 +17,23 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from wine_retry import WINE_CONNECTION_FAILURE  # noqa: E402
 
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+def protocol_constants():
+    """The handshake's numbers as device/controller_protocol.h names them:
+    kSendsPerHandshake is PROTOCOL["sends_per_handshake"]."""
+    with open(os.path.join(ROOT, "device", "controller_protocol.h")) as f:
+        pairs = re.findall(r"^constexpr [\w:]+ k(\w+) = (\d+);", f.read(), re.M)
+    return {re.sub(r"(?<!^)([A-Z])", r"_\1", name).lower(): int(value) for name, value in pairs}
+
+
+PROTOCOL = protocol_constants()
+# Sends of one handshake, and polls after each send, before it gives up.
+SENDS = PROTOCOL["sends_per_handshake"]
+POLLS = PROTOCOL["polls_per_send"]
+# "fault reject N" for every send of one handshake.
+REJECT_EVERY_SEND = "fault reject %d" % SENDS
 SCREEN_TARGETS = 4
 CONFIRM = "Checking calibration results"
 FATAL = "Fatal error!"
@@ -208,13 +225,27 @@ class Run:
             return None
 
     # Input ---------------------------------------------------------------
+    def finger_at(self, i):
+        """Where the pointer goes for a touch on target i: the replacement
+        hid.dll reports the pointer's position as the finger's."""
+        return target(i, self.width, self.height)
+
     def touch(self, i, button=1, hold=0.08, settle=0.45):
         """A touch on target i: waits out the program's 300 ms between touches."""
         time.sleep(settle)
-        x, y = target(i, self.width, self.height)
+        x, y = self.finger_at(i)
         xdotool("mousemove", x, y, "mousedown", button)
         time.sleep(hold)
         xdotool("mouseup", button)
+
+    def double_tap(self, i, settle=0.45):
+        """Two taps on target i from one xdotool process: the second release
+        112 ms after the first (each click held 12 ms, 100 ms between them),
+        inside the program's 300 ms between touches however long processes
+        take to start."""
+        time.sleep(settle)
+        x, y = self.finger_at(i)
+        xdotool("mousemove", x, y, "click", "--repeat", 2, "--delay", 100, 1)
 
     def collect(self, first_cue=1, buttons=(1, 1, 1, 1), start=0):
         """Touches the targets of one pass from `start` on, each once it is shown."""

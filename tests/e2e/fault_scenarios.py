@@ -6,7 +6,7 @@ import os
 import re
 import time
 
-from e2e import (COMMIT_TRACE, CONFIRM, FATAL, PASS_TRACE, check_committed,
+from e2e import (COMMIT_TRACE, CONFIRM, FATAL, PASS_TRACE, POLLS, SENDS, check_committed,
                  escape_with_nothing_committed, target, xdotool)
 
 
@@ -16,8 +16,8 @@ def identity_refused(run):
     run.start()
     run.click_only_button(FATAL)
     run.equal(run.exit_code(timeout=10), 0, "exit code")
-    run.equal(run.trace(), ["Cx", "get"] * 8 + ["Cy", "get", "Rs"],
-              "eight refused X records, Y, the abort: no cue, no read, no record")
+    run.equal(run.trace(), ["Cx", "get"] * SENDS + ["Cy", "get", "Rs"],
+              "every X record refused, Y, the abort: no cue, no read, no record")
     run.equal(run.cues(), 0, "no target shown")
     run.equal(run.store_text(), None, "store untouched")
 
@@ -30,8 +30,8 @@ def records_refused(run):
     trace = run.trace()
     first = PASS_TRACE[:-4]
     run.equal(trace[:len(first)], first, "a whole pass")
-    run.equal(trace[len(first):], ["Cx", "get"] * 8 + ["Cy", "get"] + ["Cx", "get", "Cy", "get", "Q"],
-              "eight refused X records, Y, then identity and the first target again")
+    run.equal(trace[len(first):], ["Cx", "get"] * SENDS + ["Cy", "get"] + ["Cx", "get", "Cy", "get", "Q"],
+              "every X record refused, Y, then identity and the first target again")
     xdotool("key", "Escape")
     run.equal(run.exit_code(timeout=10), 0, "exit code")
     run.equal(run.store_text(), None, "store untouched")
@@ -42,7 +42,7 @@ def commit_refused(run):
     run.collect()
     run.answer(CONFIRM, "Return")
     run.equal(run.exit_code(timeout=20), 0, "exit code")
-    run.equal(run.trace(), PASS_TRACE + ["CS", "get"] * 8, "eight refused CS, no WC")
+    run.equal(run.trace(), PASS_TRACE + ["CS", "get"] * SENDS, "every CS refused, no WC")
     run.equal(run.store_text(), None, "store untouched")
 
 
@@ -86,7 +86,7 @@ def silent_after_second_target(run):
 
 def silent_before_records(run):
     """Silent from the fifth cue: the records, then the new pass's identity,
-    each give up after eight sends; Esc pressed during the wait is answered."""
+    each give up after their last send; Esc pressed during the wait is answered."""
     run.start()
     run.collect()
     started = time.time()
@@ -98,9 +98,9 @@ def silent_before_records(run):
     sends = [command for command, _ in pairs]
     print("  silent controller: %d sends, %d polls, %.1f s from the fifth cue to the end" % (
         len(sends), sum(polls for _, polls in pairs), took))
-    run.equal(sends, ["Cx"] * 8 + ["Cy"] * 8 + ["Cx"] * 8 + ["Cy"] * 8 + ["Rs"],
-              "records, then the new pass's identity, eight sends each, then the abort")
-    run.equal(set(polls for _, polls in pairs[:-1]), {4}, "four polls after every send")
+    run.equal(sends, ["Cx"] * SENDS + ["Cy"] * SENDS + ["Cx"] * SENDS + ["Cy"] * SENDS + ["Rs"],
+              "records, then the new pass's identity, every send of each, then the abort")
+    run.equal(set(polls for _, polls in pairs[:-1]), {POLLS}, "every poll after every send")
     run.equal(run.store_text(), None, "store untouched")
 
 
@@ -168,7 +168,10 @@ def sends_and_polls(trace):
 
 
 def bad_replies(fault, phase):
-    """A reply fault in one phase of the session; never taken for an accept."""
+    """A reply fault in one phase of the session; never taken for an accept.
+    Every kind in every phase is the protocol tests' (Handshake in
+    tests/device/controller_protocol_test.cpp); here one kind per phase shows
+    the session's way on from there."""
     suffix = {"identity": "", "records": " after-cues 5", "commit": " after-accepts 4"}[phase]
 
     def scenario(run):
@@ -195,16 +198,15 @@ def bad_replies(fault, phase):
             return
         pairs = sends_and_polls(trace)
         sends = [command for command, _ in pairs]
-        if phase == "identity":
-            run.equal(sends, ["Cx"] * 8 + ["Cy"] * 8 + ["Rs"], "eight sends each, then the abort")
-        elif phase == "records":
-            run.equal(sends[-33:], ["Cx"] * 8 + ["Cy"] * 8 + ["Cx"] * 8 + ["Cy"] * 8 + ["Rs"],
-                      "records and identity eight sends each, then the abort")
-        else:
-            run.equal(sends[-8:], ["CS"] * 8, "CS eight times and no WC")
-            run.check("WC" not in sends, "no WC")
-        faulty = {"identity": pairs[-17:-1], "records": pairs[-33:-1], "commit": pairs[-8:]}[phase]
-        run.equal(set(polls for _, polls in faulty), {4}, "four polls after every send of a bad reply")
+        handshakes = {"identity": ["Cx", "Cy"], "records": ["Cx", "Cy", "Cx", "Cy"], "commit": ["CS"]}[phase]
+        faulty = [command for command in handshakes for _ in range(SENDS)]
+        tail = faulty + (["Rs"] if phase != "commit" else [])
+        # The identity phase is the whole session; the others come after a pass.
+        run.equal(sends if phase == "identity" else sends[-len(tail):], tail,
+                  "every send of each handshake with a bad reply, then the end")
+        run.check("WC" not in sends, "no WC")
+        run.equal(set(polls for _, polls in pairs[-len(tail):][:len(faulty)]), {POLLS},
+                  "every poll after every send of a bad reply")
         run.check(not any(e.startswith("WC accept") for e in events), "nothing committed")
         run.equal(run.store_text(), None, "store untouched")
     return scenario, ["fault %s%s" % (fault, suffix)]

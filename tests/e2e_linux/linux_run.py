@@ -102,15 +102,21 @@ class LinuxRun(e2e.Run):
         self.weston = xserver.start_weston(self.x, backend)
         self.extra_env.update({"SDL_VIDEODRIVER": "wayland", "WAYLAND_DISPLAY": "kelcalib-wl"})
 
-    def touch(self, i, button=1, hold=0.08, settle=0.45, off=(0, 0)):
-        """A touch on target i (`off` pixels beside it)."""
-        time.sleep(settle)
+    def finger_at(self, i, off=(0, 0)):
+        """The finger on target i (`off` pixels beside it), written to the
+        interposer's touch file; returns the pointer's position there."""
         x, y = target(i, self.width, self.height)
         x, y = x + off[0], y + off[1]
         with open(self.touch_file + ".new", "w") as f:
             f.write("%d %d %d %d\n" % (x, y, self.width, self.height))
         os.replace(self.touch_file + ".new", self.touch_file)
-        e2e.xdotool("mousemove", self.left + x, y, "mousedown", button)
+        return self.left + x, y
+
+    def touch(self, i, button=1, hold=0.08, settle=0.45, off=(0, 0)):
+        """A touch on target i (`off` pixels beside it)."""
+        time.sleep(settle)
+        x, y = self.finger_at(i, off)
+        e2e.xdotool("mousemove", x, y, "mousedown", button)
         time.sleep(hold)
         e2e.xdotool("mouseup", button)
 

@@ -159,7 +159,7 @@ SCENARIOS = {
     # The handshake in progress stops: the Y record never goes out.
     "sighup_at_identity": (left_by(at_identity, send(signal.SIGHUP), unsent=["Cy"]), SLOW),
     "sighup_at_refused_identity": (left_by(at_refused_identity, send(signal.SIGHUP), unsent=["Cy"]),
-                                   ["fault reject 8"]),
+                                   [e2e.REJECT_EVERY_SEND]),
     "sighup_after_fourth_touch": (left_by(after_fourth_touch, send(signal.SIGHUP)), ["fault slow 100"]),
     "sighup_at_question": left_by(at_question, send(signal.SIGHUP)),
     "sigterm_at_question": left_by(at_question, send(signal.SIGTERM)),

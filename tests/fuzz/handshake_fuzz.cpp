@@ -1,6 +1,6 @@
 // SendCommandWithReply against a controller that answers arbitrary byte
-// strings: true only when a poll read the accept reply, never more than 8
-// sends and 32 polls, and the waits the handshake mandates.
+// strings: true only when a poll read the accept reply, never more sends or
+// polls than the handshake allows, and the waits it mandates.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -11,11 +11,11 @@
 namespace {
 
 const std::uint8_t kRecordX[20] = {0x01, 'C', 'x', 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x0D};
-const std::uint8_t kAccept[5] = {0x01, 'C', 'x', '0', 0x0D};
-const std::uint8_t kReject[5] = {0x01, 'C', 'x', '1', 0x0D};
+const std::uint8_t kAccept[kReplyLength] = {0x01, 'C', 'x', '0', 0x0D};
+const std::uint8_t kReject[kReplyLength] = {0x01, 'C', 'x', '1', 0x0D};
 
-bool StartsWith(const std::vector<std::uint8_t>& delivered, const std::uint8_t (&reply)[5]) {
-    return delivered.size() >= 5 && std::memcmp(delivered.data(), reply, 5) == 0;
+bool StartsWith(const std::vector<std::uint8_t>& delivered, const std::uint8_t (&reply)[kReplyLength]) {
+    return delivered.size() >= kReplyLength && std::memcmp(delivered.data(), reply, kReplyLength) == 0;
 }
 
 }  // namespace
@@ -34,24 +34,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         gFuzzDevice.reports.push_back(report);
     }
 
-    const bool accepted = SendCommandWithReply(kRecordX, 20, kAccept, kReject, 5);
+    const bool accepted = SendCommandWithReply(kRecordX, 20, kAccept, kReject, kReplyLength);
 
-    if (gFuzzDevice.sends > 8 || gFuzzDevice.polls > 32 || gFuzzDevice.polls > 4 * gFuzzDevice.sends) std::abort();
+    const std::uint32_t maxSends = kSendsPerHandshake;
+    const std::uint32_t maxPolls = kPollsPerSend * gFuzzDevice.sends;
+    if (gFuzzDevice.sends > maxSends || gFuzzDevice.polls > maxPolls) std::abort();
     if (gFuzzDevice.sends == 0) std::abort();
     // Replay what each poll delivered: accepted exactly when one poll (the
     // last) read the accept reply; a reject ends that send's polling.
     bool sawAccept = false;
     std::size_t rejects = 0;
     for (const std::vector<std::uint8_t>& served : gFuzzDevice.served) {
-        const std::vector<std::uint8_t> delivered = ExpectedDelivery(served, reportLength, 5);
+        const std::vector<std::uint8_t> delivered = ExpectedDelivery(served, reportLength, kReplyLength);
         if (sawAccept) std::abort();  // a read after the accept
         if (StartsWith(delivered, kAccept)) sawAccept = true;
         if (StartsWith(delivered, kReject)) ++rejects;
     }
     if (accepted != sawAccept) std::abort();
-    if (!accepted && gFuzzDevice.sends != 8) std::abort();
+    if (!accepted && gFuzzDevice.sends != maxSends) std::abort();
     if (rejects > gFuzzDevice.sends) std::abort();
-    // 100 ms after every send and every poll, nothing else.
-    if (gFuzzDevice.waitedMs != 100ull * (gFuzzDevice.sends + gFuzzDevice.polls)) std::abort();
+    // The wait after every send and every poll, nothing else.
+    if (gFuzzDevice.waitedMs != std::uint64_t{kHandshakeWaitMs} * (gFuzzDevice.sends + gFuzzDevice.polls)) std::abort();
     return 0;
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/controller_protocol.h"
 #include "tests/vm/vm_scene.h"
 #include "tools/virtual-controller/virtual_controller.h"
 
@@ -107,6 +108,11 @@ CtlRun RunCtl(const VmScene& scene, const std::vector<std::string>& args,
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// Every send of the handshake after `accepts` accepted commands rejected.
+std::string RejectEverySendAfter(int accepts) {
+    return "fault reject " + std::to_string(kSendsPerHandshake) + " after-accepts " + std::to_string(accepts);
 }
 
 std::string StoreOf(std::int32_t xfx, std::int32_t xfy, std::int32_t xo, std::int32_t xd,
@@ -206,7 +212,7 @@ TEST(VmCtl, ResetCommitsTheIdentityOnlyWhenAskedAndAccepted) {
     const std::string identity = VcFormatStore(VcIdentityCoefficients());
     struct Case {
         const char* what;
-        const char* settings;
+        std::string settings;
         std::vector<std::string> args;
         bool succeeds;
         std::string store;
@@ -215,8 +221,8 @@ TEST(VmCtl, ResetCommitsTheIdentityOnlyWhenAskedAndAccepted) {
     const std::vector<Case> cases = {
         {"without --yes", "", {"reset"}, false, before, false},
         {"accepted", "", {"reset", "--yes"}, true, identity, true},
-        {"the Y identity rejected", "fault reject 8 after-accepts 1", {"reset", "--yes"}, false, before, true},
-        {"the commit rejected", "fault reject 8 after-accepts 3", {"reset", "--yes"}, false, before, true},
+        {"the Y identity rejected", RejectEverySendAfter(1), {"reset", "--yes"}, false, before, true},
+        {"the commit rejected", RejectEverySendAfter(3), {"reset", "--yes"}, false, before, true},
     };
     for (const Case& c : cases) {
         VmScene scene;
@@ -238,7 +244,7 @@ TEST(VmCtl, ApplyCommitsExactlyTheRecordsGiven) {
     const std::string before = VcFormatStore(VcIdentityCoefficients());
     struct Case {
         const char* what;
-        const char* settings;
+        std::string settings;
         std::vector<std::string> args;  // "@FILE@": the records file
         std::string input;              // the file's text, or standard input's with "-"
         bool succeeds;
@@ -253,7 +259,7 @@ TEST(VmCtl, ApplyCommitsExactlyTheRecordsGiven) {
          "record-x 16984 0 -49\nrecord-y 0 16984 -49 33968\n", false, before, false},
         {"a zero divisor", "", {"apply", "--yes", "@FILE@"},
          "record-x 16984 0 -49 0\nrecord-y 0 16984 -49 33968\n", false, before, false},
-        {"the Y record rejected", "fault reject 8 after-accepts 1", {"apply", "--yes", "@FILE@"},
+        {"the Y record rejected", RejectEverySendAfter(1), {"apply", "--yes", "@FILE@"},
          records, false, before, true},
     };
     for (const Case& c : cases) {

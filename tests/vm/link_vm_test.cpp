@@ -241,12 +241,14 @@ TEST(VmLinkHandshake, AcceptRejectAndSilence) {
         const char* fault;
         bool accepted;
         const char* event;  // the firmware's event for the record, "" for none
-        double minSeconds;  // silence: 8 sends, each with 4 polls of 100 ms
+        double minSeconds;  // silence: every send, each with every poll and its wait
     };
+    const std::string rejectEverySend = "fault reject " + std::to_string(kSendsPerHandshake);
+    const double silentSeconds = kSendsPerHandshake * (1 + kPollsPerSend) * kHandshakeWaitMs / 1000.0;
     const Case cases[] = {
         {"", true, "EVENT Cx accept 1 0 0 1", 0},
-        {"fault reject 8", false, "EVENT Cx reject (fault)", 0},
-        {"fault silent", false, "EVENT ignored (silent)", 3.9},
+        {rejectEverySend.c_str(), false, "EVENT Cx reject (fault)", 0},
+        {"fault silent", false, "EVENT ignored (silent)", silentSeconds - 0.1},
     };
     for (const Case& c : cases) {
         VmScene scene;
@@ -262,7 +264,7 @@ TEST(VmLinkHandshake, AcceptRejectAndSilence) {
         EXPECT_NE(log.find(c.event), std::string::npos) << c.fault << "\n" << log;
         const std::vector<std::string> transfers = Transfers(log);
         const long sends = std::count(transfers.begin(), transfers.end(), "SET 00 ok 101");
-        EXPECT_EQ(sends, c.accepted ? 1 : 8) << c.fault;
+        EXPECT_EQ(sends, c.accepted ? 1 : kSendsPerHandshake) << c.fault;
     }
 }
 
